@@ -1,0 +1,605 @@
+/*
+ * flatav: a flat, C-callable interface to audio work on top of FFmpeg.
+ *
+ * The host allocates a record per job (decoding, encoding, stream copy,
+ * resampling, in-memory decoding, filtering), fills in its input fields and
+ * calls the functions below on it. Records are shared by byte offset: every
+ * field sits at a fixed offset (64-bit targets), gaps are named reserved
+ * fields that the library never touches. Zero-fill a record before use.
+ *
+ * Results come back as return values, as fields of the same record, and
+ * through host functions called synchronously inside the call. The library
+ * starts no thread and takes no lock; one record is used by one thread at a
+ * time.
+ *
+ * This header needs no FFmpeg header: FFmpeg objects appear as pointers to
+ * incomplete struct types, which the FFmpeg headers complete when a host
+ * includes them too.
+ */
+#ifndef FLATAV_H
+#define FLATAV_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) || defined(__CYGWIN__)
+#  if defined(FLATAV_BUILDING)
+#    define FLATAV_API __declspec(dllexport)
+#  else
+#    define FLATAV_API __declspec(dllimport)
+#  endif
+#elif defined(__GNUC__)
+#  define FLATAV_API __attribute__((visibility("default")))
+#else
+#  define FLATAV_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* FFmpeg values a host needs without FFmpeg's headers. */
+#define FLATAV_ERROR_EAGAIN (-11)        /* AVERROR(EAGAIN): feed more input */
+#define FLATAV_ERROR_EOF (-541478725)    /* AVERROR_EOF: end of stream / drained */
+#define FLATAV_SEEK_SIZE 0x10000         /* AVSEEK_SIZE: seek function asked for the size */
+
+struct AVCodec;
+struct AVCodecContext;
+struct AVCodecParameters;
+struct AVFormatContext;
+struct AVInputFormat;
+struct AVOutputFormat;
+struct AVIOContext;
+struct AVStream;
+struct AVPacket;
+struct AVFrame;
+struct AVProbeData;
+struct SwrContext;
+struct AVFilterGraph;
+struct AVFilterContext;
+
+/* A time base: num / den seconds per tick (layout of FFmpeg's AVRational). */
+typedef struct FlatavRational {
+    int32_t num;
+    int32_t den;
+} FlatavRational;
+
+typedef struct AudioBuffer AudioBuffer;
+
+/* ------------------------------------------------------------------------
+ * Host functions
+ * ---------------------------------------------------------------------- */
+
+/* Receives an error text (error_cb) or a trace text (message_cb).
+ * user: HostCallbacks.user_data. text: zero-terminated, valid during the call. */
+typedef void (*HostTextFn)(void *user, const char *text);
+
+/* One metadata entry of the source being opened.
+ * stream_index: -1 for container tags, else the index of an audio stream. */
+typedef void (*HostMetadataFn)(void *user, int32_t stream_index,
+                               const char *key, const char *value);
+
+/* One metadata entry of a chapter: the chapter's own id, its start and end
+ * in seconds, then the entry. */
+typedef void (*HostChapterFn)(void *user, int32_t chapter_id, float start,
+                              float end, const char *key, const char *value);
+
+/* Offered every packet in copy mode (read_mode 2).
+ * opaque: DecodeRec.io_opaque (not user_data). capacity: the caller's
+ * expected_size. Return value: 0 when the host took the packet (the library
+ * then copies nothing and ff_decode_audio returns -2); any other value lets
+ * the library copy it into buf. */
+typedef int32_t (*HostPacketFn)(void *opaque, const uint8_t *data,
+                                int32_t size, int32_t capacity);
+
+/* Asked for a larger AudioBuffer while decoding.
+ * always_null: always NULL. need: bytes the buffer (or every plane buffer)
+ * must hold. Remarks: the host must leave data (or every planes[i]) at least
+ * need bytes long and update capacity; the library re-reads the pointers
+ * after the call and does not check the capacity again. */
+typedef void (*HostGrowBufferFn)(void *always_null, AudioBuffer *abuf,
+                                 int32_t need);
+
+/* Receives FFmpeg's own log lines once ff_set_log_callback installed it.
+ * is_info: 0 for errors and worse (AV_LOG_ERROR and below), 1 for warnings,
+ * information, verbose and debug lines. line: zero-terminated. */
+typedef void (*HostLogFn)(int32_t is_info, const char *line);
+
+/* Custom-I/O read function, FFmpeg's read contract.
+ * Return value: bytes written to buf (1..buf_size), or a negative FFmpeg
+ * error code such as AVERROR_EOF at the end. */
+typedef int32_t (*IoReadFn)(void *opaque, uint8_t *buf, int32_t buf_size);
+
+/* Custom-I/O write function, FFmpeg's write contract.
+ * Return value: bytes taken, or a negative FFmpeg error code. */
+typedef int32_t (*IoWriteFn)(void *opaque, uint8_t *buf, int32_t buf_size);
+
+/* Custom-I/O seek function, FFmpeg's seek contract: whence is SEEK_SET,
+ * SEEK_CUR, SEEK_END or AVSEEK_SIZE (0x10000, return the total size or a
+ * negative value). Return value: the new position, or a negative value. */
+typedef int64_t (*IoSeekFn)(void *opaque, int64_t offset, int32_t whence);
+
+/* Receives PCM from the in-memory decoder and the filter.
+ * data: valid only during the call. Return value: ignored. */
+typedef int32_t (*PcmWriteFn)(void *user, const uint8_t *data, int32_t size);
+
+/* Delivers the next bytes of an elementary stream to the in-memory decoder.
+ * Return value: bytes written to dst (1..max), or 0 or less when nothing is
+ * available now. */
+typedef int32_t (*MemReadFn)(void *user, uint8_t *dst, int32_t max);
+
+/* ------------------------------------------------------------------------
+ * Host callbacks and logging
+ * ---------------------------------------------------------------------- */
+
+/* The host's callback table (64 bytes), read only by the library. Decoder,
+ * encoder and resampler records point to it through their `callbacks` field.
+ * Every slot is optional, except grow_buffer_cb when an AudioBuffer that may
+ * be too small is passed to ff_decode_audio. */
+typedef struct HostCallbacks {
+    int32_t message_enabled;          /*  0: non-zero lets message_cb be called */
+    int32_t reserved_4;               /*  4 */
+    void *user_data;                  /*  8: first argument of the text, metadata and chapter functions */
+    HostTextFn error_cb;              /* 16: error texts */
+    HostTextFn message_cb;            /* 24: trace texts (only while message_enabled) */
+    HostMetadataFn metadata_cb;       /* 32: metadata of a source being opened */
+    HostChapterFn chapter_cb;         /* 40: chapter metadata of a source being opened */
+    HostPacketFn packet_cb;           /* 48: copy-mode packet offer */
+    HostGrowBufferFn grow_buffer_cb;  /* 56: AudioBuffer growth */
+} HostCallbacks;
+
+/* The two process-wide switches given to ff_init (8 bytes). */
+typedef struct LogSettings {
+    int32_t quiet;         /* 0: non-zero silences the timestamped console trace */
+    int32_t ffmpeg_quiet;  /* 4: non-zero installs a log callback that drops FFmpeg's log */
+} LogSettings;
+
+/* Copies both switches into the library. With ffmpeg_quiet set, FFmpeg's log
+ * is silenced; otherwise FFmpeg's log callback stays as it is. The last call
+ * wins. settings must not be NULL. */
+FLATAV_API void ff_init(const LogSettings *settings);
+
+/* Routes FFmpeg's log lines to fn (see HostLogFn), each line also echoed to
+ * the console trace. fn NULL drops FFmpeg's log completely. */
+FLATAV_API void ff_set_log_callback(HostLogFn fn);
+
+/* ------------------------------------------------------------------------
+ * Source decoder: records
+ * ---------------------------------------------------------------------- */
+
+/* Description of one stream of an opened source (128 bytes; element of
+ * DecodeRec.audio_info, allocated zeroed by the library). */
+typedef struct AudioInfo {
+    int32_t codec_id;            /*   0: AVCodecID (audio streams with a decoder) */
+    int32_t stream_index;        /*   4: index of the stream, every stream */
+    const char *codec_name;      /*   8: the decoder's name (FFmpeg's string) */
+    int32_t bit_rate;            /*  16: bit rate, cut to 32 bits */
+    int32_t sample_fmt;          /*  20: AVSampleFormat as the demuxer reports it */
+    int32_t request_sample_fmt;  /*  24: copy of DecodeRec.request_sample_fmt, every stream */
+    int32_t bits_per_raw_sample; /*  28: 24 for DTS 96/24 streams that report 0 */
+    int32_t channels;            /*  32: channel count (the decoder's when the stream gives none) */
+    uint8_t reserved_36[12];     /*  36 */
+    int32_t sample_rate;         /*  48: Hz */
+    int32_t reserved_52;         /*  52 */
+    int64_t duration_scale;      /*  56: always 1000000, units of duration per second */
+    int64_t duration;            /*  64: container duration in microseconds; 0 when unknown */
+    double duration_seconds;     /*  72: whole seconds of the duration; -1.0 when unknown */
+    const char *status;          /*  80: "OK", "N/A" (not audio) or an error text */
+    int32_t codec_type;          /*  88: AVMediaType (1 = audio), every stream */
+    int32_t profile;             /*  92: codec profile */
+    FlatavRational time_base;    /*  96: the stream's time base (audio streams) */
+    const struct AVCodec *codec; /* 104: the decoder found, NULL when none (audio streams) */
+    struct AVCodecContext *av_codec_context; /* 112: decoder context of an audio stream; opened when status is "OK" */
+    struct AVCodecParameters *codecpar;      /* 120: the stream's own parameters (owned by the source) */
+} AudioInfo;
+
+/* Per-stream stream-copy data (56 bytes; element of StreamCopy.data). Filled
+ * for audio streams that have a decoder. */
+typedef struct StreamCopyData {
+    int64_t pts_offset;   /*  0: added to every output pts by the stream-copy writer (host) */
+    int64_t dts_offset;   /*  8: added to every output dts (host) */
+    int64_t last_pts;     /* 16: last pts written (writer) */
+    int64_t last_dts;     /* 24: last dts written (writer) */
+    struct AVCodecParameters *codecpar;    /* 32: copy of the stream's parameters, owned here */
+    struct AVCodecContext *codec_context;  /* 40: the stream's opened decoder (not owned) */
+    FlatavRational time_base;              /* 48: the stream's time base */
+} StreamCopyData;
+
+/* Stream-copy data of a source (24 bytes), made by ff_decoder_open when
+ * DecodeRec.streamcopy is non-NULL, released by ff_clean_streamcopy. */
+typedef struct StreamCopy {
+    int32_t active;        /*  0: host sets non-zero; ff_clean_streamcopy releases only then */
+    int32_t nb_streams;    /*  4: elements in data */
+    int32_t stream_index;  /*  8: element the stream-copy writer uses (host) */
+    int32_t reserved_12;   /* 12 */
+    StreamCopyData *data;  /* 16 */
+} StreamCopy;
+
+/* The decoder record (288 bytes), the `avrec` of every source-decoder call.
+ * Zero-fill it, set the host fields, then ff_decoder_open. */
+typedef struct DecodeRec {
+    struct AVFormatContext *av_format_context;  /*   0: demuxer (library) */
+    const struct AVInputFormat *input_format;   /*   8: format forced in custom-I/O mode, NULL probes (host) */
+    struct AVIOContext *avio_context;           /*  16: custom-I/O context (library) */
+    struct SwrContext *swr_context;             /*  24: planar-to-packed converter (library) */
+    int32_t nb_streams;                         /*  32: streams of the source (library) */
+    int32_t nb_audio_streams;                   /*  36: audio streams (library) */
+    int32_t audio_stream_index;                 /*  40: stream to decode and seek in (host) */
+    int32_t reserved_44;                        /*  44 */
+    int32_t request_sample_fmt;                 /*  48: AVSampleFormat asked of every decoder (host) */
+    int32_t orig_sample_fmt;                    /*  52: 7 (S32P) turns float planar into packed S32 (host) */
+    uint8_t *avio_buffer;                       /*  56: buffer first given to the I/O context (library) */
+    int32_t end_of_stream;                      /*  64: 1 once a read of the source failed (library) */
+    int32_t call_status;                        /*  68: 0 after every ff_decode_audio (library) */
+    double position;                            /*  72: seconds; the seek target before ff_seek4 */
+    uint8_t reserved_80[8];                     /*  80 */
+    int64_t pkt_pos;                            /*  88: byte position of the last packet read (library) */
+    uint64_t sample_count;                      /*  96: samples decoded since the last seek (library) */
+    double position_base;                       /* 104: seconds at the last seek (library) */
+    int32_t position_reset;                     /* 112: 1 after a seek until the next frame (library) */
+    int32_t keep_seek_flags;                    /* 116: seek flags also for a seek without stream (host) */
+    void *io_opaque;                            /* 120: first argument of read_packet, seek and packet_cb (host) */
+    IoReadFn read_packet;                       /* 128: custom-I/O read (host) */
+    IoSeekFn seek;                              /* 136: custom-I/O seek, may be NULL (host) */
+    HostCallbacks *callbacks;                   /* 144: may be NULL (host) */
+    char *format_name;                          /* 152: probed format's short name (library) */
+    char *format_long_name;                     /* 160: probed format's long name (library) */
+    const char *file_name;                      /* 168: path or URL (host) */
+    int32_t is_url;                             /* 176: non-zero: FFmpeg opens file_name itself (host) */
+    int32_t decode_error_mode;                  /* 180: 1 count and skip, 2 skip, other: fail (host) */
+    int32_t seekable;                           /* 184: 1 when the trial seek succeeded (library) */
+    int32_t try_seek;                           /* 188: exactly 1 makes the trial seek (host) */
+    int32_t packed_output;                      /* 192: non-zero converts planar frames to packed (host) */
+    int32_t seek_backward;                      /* 196: non-zero seeks with AVSEEK_FLAG_BACKWARD (host) */
+    int32_t raw_buffer_size;                    /* 200: second capacity bound of copy mode (host) */
+    uint8_t reserved_204[20];                   /* 204 */
+    AudioInfo *audio_info;                      /* 224: nb_streams elements (library) */
+    int32_t read_mode;                          /* 232: 0 decode, 1 durations, 2 copy, 3 raw packet (host) */
+    int32_t reserved_236;                       /* 236 */
+    double *packet_times;                       /* 240: read mode 1: [0] last duration, [1] running sum (host) */
+    StreamCopy *streamcopy;                     /* 248: non-NULL asks for stream-copy data; replaced by the library's */
+    int32_t packet_count;                       /* 256: packets of the selected stream read (library) */
+    int32_t reserved_260;                       /* 260 */
+    double packet_duration_sum;                 /* 264: seconds of packets delivered in modes 2 and 3 (library) */
+    int64_t raw_packet_count;                   /* 272: packets delivered in mode 3 (library) */
+    struct AVPacket *raw_pkt;                   /* 280: packet object filled in mode 3 (host) */
+} DecodeRec;
+
+/* The host's growable PCM buffer (32 bytes). */
+struct AudioBuffer {
+    int32_t capacity;   /*  0: bytes of data, or of every buffer in planes (host) */
+    int32_t planar;     /*  4: 0 the last frame went packed to data, 1 into planes (library) */
+    int32_t channels;   /*  8: planes filled, planar output only (library) */
+    int32_t reserved_12;/* 12 */
+    uint8_t *data;      /* 16: packed output (host) */
+    uint8_t **planes;   /* 24: one buffer per channel (host) */
+};
+
+/* ------------------------------------------------------------------------
+ * Source decoder: functions
+ * ---------------------------------------------------------------------- */
+
+/* Opens the source that avrec describes: file or URL (is_url non-zero), or
+ * the host's read_packet/seek (is_url 0). Reports container tags, chapter
+ * tags and audio-stream tags through the callbacks, describes every stream in
+ * audio_info and opens a decoder for every audio stream (see each element's
+ * status). With streamcopy non-NULL, makes a StreamCopy.
+ * Returns NULL on success, else an error text (a constant or the shared text
+ * buffer, valid until the next formatted error). Release with
+ * ff_cleanup_decoder, also after a failure. */
+FLATAV_API const char *ff_decoder_open(DecodeRec *avrec);
+
+/* Pull call. read_mode 0 (and any value but 1..3): decodes the next packet of
+ * audio_stream_index that yields audio and writes its PCM to abuf (grown
+ * through grow_buffer_cb), or to buf (packed) / planes (planar output) when
+ * abuf is NULL. Returns the bytes written, 0 at the end of input
+ * (end_of_stream 1), -1 no decoder for the stream, -2 neither buf nor abuf,
+ * -4 a decoding error (decode_error_mode neither 1 nor 2), -21 out of memory.
+ * Read modes 1..3 hand out packets instead; expected_size and error_count
+ * are used by copy mode and decode_error_mode 1 respectively. */
+FLATAV_API int32_t ff_decode_audio(DecodeRec *avrec, uint8_t *buf,
+                                   uint8_t **planes, AudioBuffer *abuf,
+                                   int32_t expected_size, int32_t *error_count);
+
+/* Packet objects for read mode 3 (an AVPacket). ff_pkt_size gives its size,
+ * ff_pkt_new allocates one (NULL on failure; safe to clean at once),
+ * ff_pkt_clean releases the data it references, ff_pkt_free frees the object
+ * (clean it first). NULL is accepted by clean and free. */
+FLATAV_API int32_t ff_pkt_size(void);
+FLATAV_API struct AVPacket *ff_pkt_new(void);
+FLATAV_API void ff_pkt_clean(struct AVPacket *pkt);
+FLATAV_API void ff_pkt_free(struct AVPacket *pkt);
+
+/* Seeks to avrec->position seconds (from the start of the presentation).
+ * Returns 0, or the negative FFmpeg error of the seek. */
+FLATAV_API int32_t ff_seek4(DecodeRec *avrec);
+
+/* Returns the byte position of the source's I/O context (-2 without one) and,
+ * when new_pos is not -2, sets it to new_pos. */
+FLATAV_API int64_t ff_context_pos(DecodeRec *avrec, int64_t new_pos);
+
+/* Names the container format matching probe_data's bytes and keeps copies of
+ * its names in avrec->format_name / format_long_name (released by
+ * ff_cleanup_decoder). Returns FFmpeg's format (never freed), or NULL. */
+FLATAV_API const struct AVInputFormat *ff_probe(DecodeRec *avrec,
+                                                struct AVProbeData *probe_data);
+
+/* Finds the container format of the source avrec describes (file/URL, or the
+ * host's read callbacks). Returns FFmpeg's format, or NULL. */
+FLATAV_API const struct AVInputFormat *ff_probe2(DecodeRec *avrec);
+
+/* Returns 1 when the opened source has a DTS audio stream, else 0. */
+FLATAV_API int32_t ff_is_dca(DecodeRec *avrec);
+
+/* Releases what ff_decoder_open, decoding and ff_probe put into avrec (not the
+ * StreamCopy). Safe after a failed open and when called twice. */
+FLATAV_API void ff_cleanup_decoder(DecodeRec *avrec);
+
+/* Releases the StreamCopy held in *field when it is active, and sets *field
+ * to NULL. NULL, a NULL field or an inactive StreamCopy: nothing. */
+FLATAV_API void ff_clean_streamcopy(StreamCopy **field);
+
+/* ------------------------------------------------------------------------
+ * Encoder and stream-copy writer
+ * ---------------------------------------------------------------------- */
+
+/* The encoder record (368 bytes), shared by encoding and the stream-copy
+ * writer. Zero-fill it, set the host fields, then ff_open_encoder or
+ * ff_open_encoder_raw. */
+typedef struct EncodeRec {
+    int32_t opened;                             /*   0: 1 once the header was written (library) */
+    uint8_t reserved_4[12];                     /*   4 */
+    const char *output_file_name;               /*  16: chooses the container; never opened (host) */
+    const char *codec_name;                     /*  24: encoder name, also tried as container name (host) */
+    int32_t codec_id;                           /*  32: AVCodecID when codec_name names no encoder (host) */
+    int32_t reserved_36;                        /*  36 */
+    uint8_t *io_buffer;                         /*  40: output I/O buffer (library) */
+    const struct AVOutputFormat *output_format; /*  48: the muxer (library) */
+    struct AVFormatContext *av_format_context;  /*  56: the output (library) */
+    struct AVStream *audio_st;                  /*  64: the one output stream (library) */
+    struct AVCodecContext *av_codec_context;    /*  72: the encoder (library) */
+    int32_t audio_input_frame_size;             /*  80: samples per channel per encode call (library) */
+    int32_t audio_input_buffer_size;            /*  84: bytes per encode call (library) */
+    int32_t sample_size;                        /*  88: bytes of one sample (library) */
+    int32_t reserved_92;                        /*  92 */
+    struct AVFrame *frame;                      /*  96: frame reused by every encode call (library) */
+    int32_t encode;                             /* 104: non-zero opens a real encoder (host) */
+    int32_t compression_level;                  /* 108 (host) */
+    int32_t codec_bit_rate;                     /* 112: non-zero overrides the encoder's bit rate (host) */
+    int32_t block_align;                        /* 116: non-zero sets the stream's block_align (host) */
+    void *io_opaque;                            /* 120: first argument of the I/O functions (host) */
+    IoReadFn read_packet;                       /* 128: may be NULL (host) */
+    IoWriteFn write_packet;                     /* 136: receives every byte of the container (host) */
+    IoSeekFn seek;                              /* 144: NULL makes the output non-seekable (host) */
+    HostCallbacks *callbacks;                   /* 152 (host) */
+    uint8_t reserved_160[16];                   /* 160 */
+    int32_t bit_rate;                           /* 176 (host) */
+    int32_t sample_fmt;                         /* 180: AVSampleFormat given to the encoder (host, then library) */
+    int32_t requested_sample_fmt;               /* 184: AVSampleFormat of the host's PCM (host) */
+    int32_t reserved_188;                       /* 188 */
+    int32_t channels;                           /* 192 (host) */
+    uint8_t reserved_196[12];                   /* 196 */
+    int32_t sample_rate;                        /* 208 (host) */
+    uint8_t reserved_212[76];                   /* 212 */
+    struct AVPacket *raw_pkt;                   /* 288: packet to write, NULL: built from raw_data (host) */
+    uint8_t *raw_data;                          /* 296 (host) */
+    int32_t raw_size;                           /* 304 (host) */
+    int32_t raw_codec_id;                       /* 308: declared for packets without stream-copy data (host) */
+    int32_t raw_frame_size;                     /* 312 (host) */
+    int32_t raw_channels;                       /* 316 (host) */
+    int32_t raw_sample_rate;                    /* 320 (host) */
+    int32_t reserved_324;                       /* 324 */
+    StreamCopy *streamcopy;                     /* 328: the source's stream-copy data, or NULL (host) */
+    int32_t planar;                             /* 336: 1 when requested_sample_fmt is planar (library) */
+    int32_t reserved_340;                       /* 340 */
+    int64_t next_pts;                           /* 344: samples per channel encoded so far (library) */
+    uint64_t channel_layout;                    /* 352: non-zero is given to the encoder (host) */
+    int64_t rescale_delta_last;                 /* 360: retiming state of the stream-copy writer (library) */
+} EncodeRec;
+
+/* Opens an output with one audio stream and an encoder; the container bytes
+ * go to write_packet/seek. Returns NULL on success, else an error text.
+ * Release with ff_cleanup_encoder. */
+FLATAV_API const char *ff_open_encoder(EncodeRec *avrec);
+
+/* Encodes buf_size bytes of PCM (buf interleaved, or planes when the record
+ * is planar; buf must then be non-NULL). buf NULL drains the encoder and
+ * writes the trailer. Returns the packet size written, 0 when the encoder
+ * kept the frame, a negative code on failure; the drain returns 0 or -1. */
+FLATAV_API int32_t ff_encode_audio2(EncodeRec *avrec, const uint8_t *buf,
+                                    uint8_t **planes, int32_t buf_size);
+
+/* FFmpeg's buffer size for the whole sample frames that byte_count holds in
+ * the output stream's format. */
+FLATAV_API int32_t ff_buff_size(EncodeRec *avrec, int32_t byte_count);
+
+/* Releases what an open created. Does nothing for a record never opened. */
+FLATAV_API void ff_cleanup_encoder(EncodeRec *avrec);
+
+/* Opens an output for stream copy: the stream copies the parameters of
+ * streamcopy->data[streamcopy->stream_index], or declares MP3 without
+ * stream-copy data. Returns NULL on success, else an error text. */
+FLATAV_API const char *ff_open_encoder_raw(EncodeRec *avrec);
+
+/* size non-zero: writes raw_pkt (or raw_data/raw_size) as one packet, retimed
+ * into the output. size 0: writes the trailer. Returns 0, -1 or -10. */
+FLATAV_API int32_t ff_encode_audio_raw(EncodeRec *avrec, int32_t size);
+
+/* ------------------------------------------------------------------------
+ * Encoder lookup and capabilities
+ * ---------------------------------------------------------------------- */
+
+/* Fixed codec ids of the encoders a host offers (there is no 04). */
+FLATAV_API int32_t ff_get_encoder_01(void); /* ALAC */
+FLATAV_API int32_t ff_get_encoder_02(void); /* AC-3 */
+FLATAV_API int32_t ff_get_encoder_03(void); /* FLAC */
+FLATAV_API int32_t ff_get_encoder_05(void); /* PCM signed 16-bit little-endian */
+FLATAV_API int32_t ff_get_encoder_06(void); /* MP3 */
+FLATAV_API int32_t ff_get_encoder_07(void); /* Opus */
+FLATAV_API int32_t ff_get_encoder_08(void); /* WavPack */
+FLATAV_API int32_t ff_get_encoder_09(void); /* MP2 */
+FLATAV_API int32_t ff_get_encoder_10(void); /* Vorbis */
+FLATAV_API int32_t ff_get_encoder_11(void); /* FLV1 (a video codec) */
+FLATAV_API int32_t ff_get_encoder_12(void); /* AAC */
+FLATAV_API int32_t ff_get_encoder_13(void); /* TTA */
+FLATAV_API int32_t ff_get_encoder_14(void); /* DTS */
+FLATAV_API int32_t ff_get_encoder_15(void); /* TrueHD */
+FLATAV_API int32_t ff_get_encoder_16(void); /* WMA v1 */
+FLATAV_API int32_t ff_get_encoder_17(void); /* WMA v2 */
+FLATAV_API int32_t ff_get_encoder_18(void); /* PCM mu-law */
+FLATAV_API int32_t ff_get_encoder_19(void); /* PCM A-law */
+
+/* Always NULL: no lookup by name takes place. */
+FLATAV_API const struct AVCodec *ff_get_encoder(const char *name);
+
+/* The AVSampleFormat to feed the encoder of codec_id with, given the host's
+ * sample_fmt and preferred bits per sample; -1 when the encoder is missing or
+ * declares no formats. */
+FLATAV_API int32_t ff_get_encoder_sample_format(int32_t codec_id,
+                                                int32_t best_bits_per_sample,
+                                                int32_t sample_fmt);
+
+/* 1 when FFmpeg has an encoder for codec1 or codec2 (0 = none), else 0. */
+FLATAV_API int32_t ff_format_supported(int32_t codec1, int32_t codec2);
+
+/* Writes the list of video codecs ("E:", "D:", "|", name, ",") into buffer,
+ * without a terminating zero; returns its length. The buffer must hold it. */
+FLATAV_API int32_t ff_gvc(char *buffer);
+
+/* Prints every muxer to the console trace. */
+FLATAV_API void ff_dumpf(void);
+
+/* ------------------------------------------------------------------------
+ * Resampler
+ * ---------------------------------------------------------------------- */
+
+/* The resampler record (216 bytes). Packed formats (or planar mono) only. */
+typedef struct ResampleRec {
+    struct SwrContext *swr;       /*   0: NULL until initialised (library) */
+    char resampler_name[104];     /*   8: "resampler" option, empty: default (host) */
+    HostCallbacks *callbacks;     /* 112 (host) */
+    int32_t in_sample_fmt;        /* 120 (host) */
+    int32_t in_sample_rate;       /* 124 (host) */
+    int32_t in_channels;          /* 128: for size arithmetic (host) */
+    int32_t reserved_132;         /* 132 */
+    uint64_t in_channel_layout;   /* 136: channel mask (host) */
+    int32_t in_bytes_per_sample;  /* 144 (library) */
+    int32_t out_sample_fmt;       /* 148 (host) */
+    int32_t out_sample_rate;      /* 152 (host) */
+    int32_t out_channels;         /* 156: for size arithmetic (host) */
+    uint64_t out_channel_layout;  /* 160: channel mask (host) */
+    int32_t out_bytes_per_sample; /* 168 (library) */
+    int32_t user_in_ch_count;     /* 172: 0 leaves the option unset (host) */
+    int32_t user_out_ch_count;    /* 176 (host) */
+    int32_t dither_method;        /* 180 (host) */
+    int32_t free_buffer;          /* 184: non-zero lets clean-up free buffer (host) */
+    int32_t reserved_188;         /* 188 */
+    uint8_t *buffer;              /* 192: output buffer kept in the record */
+    int32_t buffer_size;          /* 200: usable bytes of buffer (library) */
+    int32_t reserved_204;         /* 204 */
+    double precision;             /* 208: 0.0 leaves the option unset (host) */
+} ResampleRec;
+
+/* Sets up the converter (0, or libswresample's error code); 0 at once when
+ * already set up. matrix (with stride) is an optional remix matrix. */
+FLATAV_API int32_t ff_init_resample(ResampleRec *rec, const double *matrix,
+                                    int32_t stride);
+/* Output bytes that ff_resample gives at most for in_bytes of input. */
+FLATAV_API int32_t ff_buffer_size(ResampleRec *rec, int32_t in_bytes);
+/* Grows rec->buffer to at least size usable bytes: 0, or -1 on failure. */
+FLATAV_API int32_t ff_res_get_buffer(ResampleRec *rec, int32_t size);
+/* Converts in_bytes of in into out; *out_samples is the capacity (0: the
+ * computed count) and receives the capacity used. flush non-zero drains.
+ * Returns the bytes written, 0 on failure. */
+FLATAV_API int32_t ff_resample(ResampleRec *rec, const uint8_t *in,
+                               int32_t in_bytes, uint8_t *out,
+                               int32_t *out_samples, int32_t flush);
+/* Passes a remix matrix to the converter; libswresample's result. */
+FLATAV_API int32_t ff_set_matrix(ResampleRec *rec, const double *matrix,
+                                 int32_t stride);
+/* Releases the converter, and buffer when free_buffer is set. */
+FLATAV_API void ff_cleanup_resample(ResampleRec *rec);
+/* Memory from FFmpeg's allocator (NULL for a negative size) and back. */
+FLATAV_API void *ff_alloc(int32_t size);
+FLATAV_API void ff_free(void *p);
+
+/* ------------------------------------------------------------------------
+ * In-memory decoding
+ * ---------------------------------------------------------------------- */
+
+/* The packet buffer decoder record (32 bytes). */
+typedef struct BufferDecodeRec {
+    int32_t channels;                      /*  0 (host) */
+    int32_t sample_fmt;                    /*  4: format the decoder produces (host) */
+    int32_t sample_rate;                   /*  8 (host) */
+    int32_t reserved_12;                   /* 12 */
+    struct AVCodecContext *codec_context;  /* 16 (library) */
+    struct AVFrame *frame;                 /* 24 (library) */
+} BufferDecodeRec;
+
+/* Opens an MLP (is_mlp non-zero) or DST decoder: 0, 2 no decoder, 3 no
+ * frame, or FFmpeg's negative code. */
+FLATAV_API int32_t ff_init_decoder(int32_t is_mlp, BufferDecodeRec *rec);
+/* Decodes one packet; copies one frame of PCM to dst. Returns its bytes, or
+ * FFmpeg's negative code (-11: feed more packets). */
+FLATAV_API int32_t ff_decode_buffer(BufferDecodeRec *rec, const uint8_t *data,
+                                    int32_t size, uint8_t *dst);
+/* Closes the decoder; NULL and a closed record are accepted. */
+FLATAV_API void ff_decoder_cleanup(BufferDecodeRec *rec);
+
+/* Handle of the memory-source decoder (library-owned). */
+typedef struct MemDecodeRec MemDecodeRec;
+
+/* Creates an MLP elementary-stream decoder (codec_select 1) reading through
+ * read_fn and writing PCM through write_fn. NULL on failure. Release with
+ * mem_clean. */
+FLATAV_API MemDecodeRec *mem_init(void *user, MemReadFn read_fn,
+                                  PcmWriteFn write_fn, int32_t codec_select,
+                                  int32_t buffer_alloc, int32_t refill_size);
+/* One parse step (drain 0), or everything left plus the decoder's tail
+ * (drain non-zero). Returns the PCM bytes written, or a parser error. */
+FLATAV_API int32_t mem_decode_audio(MemDecodeRec *rec, int32_t drain);
+/* Destroys *handle and sets it to NULL; NULL or a NULL handle: nothing. */
+FLATAV_API void mem_clean(MemDecodeRec **handle);
+
+/* ------------------------------------------------------------------------
+ * Audio filter
+ * ---------------------------------------------------------------------- */
+
+/* The filter record (120 bytes). */
+typedef struct FilterRec {
+    int32_t sample_fmt;                    /*   0: of input and output (host) */
+    int32_t reserved_4;                    /*   4 */
+    uint64_t channel_layout;               /*   8: channel mask (host) */
+    int32_t sample_rate;                   /*  16 (host) */
+    int32_t channels;                      /*  20: must agree with channel_layout (host) */
+    uint8_t reserved_24[8];                /*  24 */
+    struct AVFilterContext *src;           /*  32 (library) */
+    struct AVFilterContext *aformat_out;   /*  40 (library) */
+    struct AVFilterGraph *graph;           /*  48: NULL when torn down (library) */
+    struct AVFilterContext *user_filter;   /*  56 (library) */
+    struct AVFilterGraph *run_graph;       /*  64 (library) */
+    struct AVFilterContext *run_src;       /*  72 (library) */
+    struct AVFilterContext *run_sink;      /*  80 (library) */
+    struct AVFilterContext *sink;          /*  88 (library) */
+    struct AVFrame *in_frame;              /*  96 (library) */
+    struct AVFrame *out_frame;             /* 104 (library) */
+    int32_t frames_in;                     /* 112: run_af calls so far (library) */
+    int32_t frames_out;                    /* 116: filtered frames so far (library) */
+} FilterRec;
+
+/* Builds source -> filter_name(filter_args) -> format -> sink. 0 or a
+ * negative FFmpeg code. */
+FLATAV_API int32_t setup_af(const char *filter_name, const char *filter_args,
+                            FilterRec *rec);
+/* Pushes size bytes (0: end of stream) and writes every ready frame through
+ * write_fn. Returns -11 (wants more), AVERROR_EOF (drained) or an error. */
+FLATAV_API int32_t run_af(FilterRec *rec, const uint8_t *data, int32_t size,
+                          void *user, PcmWriteFn write_fn);
+/* Tears down the graph of *rec_ptr; NULL or a NULL record: nothing. */
+FLATAV_API void clean_af(FilterRec **rec_ptr);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* FLATAV_H */

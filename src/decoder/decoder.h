@@ -1,0 +1,35 @@
+// Internal steps of the source decoder.
+#pragma once
+
+#include <cstdint>
+
+#include "flatav.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+namespace flatav {
+
+// Bytes the custom-I/O context reads at a time, and its allocation with
+// FFmpeg's input padding.
+constexpr int kIoBufferSize = 4096;
+constexpr int kIoBufferAlloc = kIoBufferSize + AV_INPUT_BUFFER_PADDING_SIZE;
+
+// Running totals of one ff_decode_audio call.
+struct CallTotals {
+    int32_t offset = 0;  // bytes written so far: write position and result
+    int32_t need = 0;    // bytes the host buffer (or each plane) must hold
+};
+
+// Copies one decoded frame into the host's memory and moves the position.
+// Returns the bytes it accounted.
+int32_t decode_audio_frame(DecodeRec *avrec, AVFrame *frame, uint8_t *buf,
+                           uint8_t **planes, AudioBuffer *abuf,
+                           CallTotals &totals);
+
+// The decoder context of the selected stream, or null.
+AVCodecContext *selected_decoder(const DecodeRec *avrec);
+
+}  // namespace flatav

@@ -1,0 +1,256 @@
+// ff_decoder_open: open a source, report its tags and chapters, describe
+// every stream and open a decoder for every audio stream.
+#include <cinttypes>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+#include <libavutil/mem.h>
+}
+
+#include "decoder.h"
+#include "ffmpeg_ptr.h"
+#include "host/report.h"
+
+namespace flatav {
+namespace {
+
+constexpr const char *kName = "ff_decoder_open";
+
+void report_tags(const HostCallbacks *callbacks, const AVDictionary *tags,
+                 int32_t stream_index)
+{
+    if (!callbacks || !callbacks->metadata_cb)
+        return;
+    const AVDictionaryEntry *entry = nullptr;
+    while ((entry = av_dict_get(tags, "", entry, AV_DICT_IGNORE_SUFFIX)))
+        callbacks->metadata_cb(callbacks->user_data, stream_index, entry->key,
+                               entry->value);
+}
+
+void report_chapters(const HostCallbacks *callbacks, const AVFormatContext *fmt_ctx)
+{
+    if (!callbacks || !callbacks->chapter_cb)
+        return;
+    for (unsigned i = 0; i < fmt_ctx->nb_chapters; i++) {
+        const AVChapter *chapter = fmt_ctx->chapters[i];
+        double tick = chapter->time_base.den
+                          ? (double)chapter->time_base.num / chapter->time_base.den
+                          : 0.0;
+        float start = (float)(chapter->start * tick);
+        float end = (float)(chapter->end * tick);
+        const AVDictionaryEntry *entry = nullptr;
+        while ((entry = av_dict_get(chapter->metadata, "", entry,
+                                    AV_DICT_IGNORE_SUFFIX)))
+            callbacks->chapter_cb(callbacks->user_data, (int32_t)chapter->id,
+                                  start, end, entry->key, entry->value);
+    }
+}
+
+uint64_t layout_mask(const AVChannelLayout &layout)
+{
+    return layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0;
+}
+
+// Steps 1 and 2: the format context and, in custom-I/O mode, its I/O context.
+const char *prepare_input(DecodeRec *avrec, AVFormatContext **fmt_ctx)
+{
+    *fmt_ctx = avformat_alloc_context();
+    if (!*fmt_ctx)
+        return "avformat_alloc_context failed1";
+    if (avrec->is_url)
+        return nullptr;
+
+    avrec->avio_buffer = (uint8_t *)av_malloc(kIoBufferAlloc);
+    if (!avrec->avio_buffer)
+        return "av_malloc for buffer failed";
+    AVIOContext *io = avio_alloc_context(avrec->avio_buffer, kIoBufferSize, 0,
+                                         avrec->io_opaque, avrec->read_packet,
+                                         nullptr, avrec->seek);
+    if (!io) {
+        // Nothing but this call knows the buffer now: release it here so that
+        // the record holds only what ff_cleanup_decoder can release.
+        av_freep(&avrec->avio_buffer);
+        return "avio_alloc_context failed";
+    }
+    io->seekable = AVIO_SEEKABLE_NORMAL;
+    (*fmt_ctx)->pb = io;
+    avrec->avio_context = io;
+    return nullptr;
+}
+
+bool make_streamcopy(DecodeRec *avrec, int nb_streams)
+{
+    auto *sc = (StreamCopy *)av_mallocz(sizeof(StreamCopy));
+    if (sc && nb_streams > 0) {
+        sc->data = (StreamCopyData *)av_calloc(nb_streams, sizeof(StreamCopyData));
+        if (!sc->data)
+            av_freep(&sc);
+    }
+    avrec->streamcopy = sc;
+    return sc != nullptr;
+}
+
+// Step 10 for one audio stream.
+void open_audio_stream(DecodeRec *avrec, AVStream *stream, AudioInfo &info)
+{
+    const int index = info.stream_index;
+    const AVCodecParameters *par = stream->codecpar;
+    const AVCodec *codec = avcodec_find_decoder(par->codec_id);
+
+    avrec->nb_audio_streams++;
+    info.av_codec_context = avcodec_alloc_context3(codec);
+    info.time_base = FlatavRational{stream->time_base.num, stream->time_base.den};
+    report_tags(avrec->callbacks, stream->metadata, index);
+
+    info.codec = codec;
+    if (!codec) {
+        info.status = format_static("avcodec_find_decoder for codec_id %d failed",
+                                    (int)par->codec_id);
+        return;
+    }
+
+    StreamCopy *sc = avrec->streamcopy;
+    if (sc) {
+        sc->nb_streams = avrec->nb_streams;
+        StreamCopyData &data = sc->data[index];
+        data.pts_offset = 0;
+        data.dts_offset = 0;
+        data.codecpar = avcodec_parameters_alloc();
+        if (!data.codecpar || avcodec_parameters_copy(data.codecpar, par) < 0) {
+            avcodec_parameters_free(&data.codecpar);
+            info.status = format_static("avcodec_parameters_copy failed");
+            return;
+        }
+        data.time_base = FlatavRational{stream->time_base.num, stream->time_base.den};
+        trace(avrec->callbacks,
+              "%s Populating streamcopy[%d], sizeof(StreamCopy)=%d, "
+              "sizeof(StreamCopyData)=%d \n",
+              kName, index, (int)sizeof(StreamCopy), (int)sizeof(StreamCopyData));
+    }
+
+    const int64_t duration = avrec->av_format_context->duration;
+    info.duration_scale = AV_TIME_BASE;
+    info.status = "OK";
+    info.duration = duration == AV_NOPTS_VALUE ? 0 : duration;
+    info.duration_seconds =
+        duration == AV_NOPTS_VALUE ? -1.0 : (double)(float)(duration / AV_TIME_BASE);
+    info.codec_id = par->codec_id;
+    info.codec_name = codec->name;
+    info.bit_rate = (int32_t)par->bit_rate;
+    info.sample_fmt = par->format;
+    info.bits_per_raw_sample = par->bits_per_raw_sample;
+    info.channels = par->ch_layout.nb_channels;
+    info.sample_rate = par->sample_rate;
+    info.profile = par->profile;
+    if (info.av_codec_context)
+        info.av_codec_context->request_sample_fmt =
+            (AVSampleFormat)avrec->request_sample_fmt;
+    if (info.profile == FF_PROFILE_DTS_96_24 && info.bits_per_raw_sample == 0)
+        info.bits_per_raw_sample = 24;
+
+    const char *fmt_name = av_get_sample_fmt_name((AVSampleFormat)par->format);
+    trace(avrec->callbacks,
+          "%s(): ============ [%d]: time_base=%d/%d:sample_rate=%d:sample_fmt=%s:"
+          "channel_layout=0x%" PRIx64,
+          kName, index, stream->time_base.num, stream->time_base.den,
+          par->sample_rate, fmt_name ? fmt_name : "none", layout_mask(par->ch_layout));
+
+    if (!info.av_codec_context) {
+        info.status = format_static("avcodec_alloc_context3 failed");
+        return;
+    }
+    int ret = avcodec_parameters_to_context(info.av_codec_context, par);
+    if (ret < 0) {
+        info.status = format_static("avcodec_parameters_to_context failed %d", ret);
+        return;
+    }
+    ret = avcodec_open2(info.av_codec_context, codec, nullptr);
+    if (ret < 0) {
+        info.status = format_static("avcodec_open2 failed %d", ret);
+        return;
+    }
+    if (sc)
+        sc->data[index].codec_context = info.av_codec_context;
+    if (info.channels == 0)
+        info.channels = info.av_codec_context->ch_layout.nb_channels;
+}
+
+}  // namespace
+}  // namespace flatav
+
+using namespace flatav;
+
+extern "C" FLATAV_API const char *ff_decoder_open(DecodeRec *avrec)
+{
+    const HostCallbacks *callbacks = avrec->callbacks;
+    trace(callbacks, "%s begin", kName);
+
+    avrec->avio_buffer = nullptr;
+    AVFormatContext *fmt_ctx = nullptr;
+    if (const char *failure = prepare_input(avrec, &fmt_ctx)) {
+        avformat_free_context(fmt_ctx);
+        return failure;
+    }
+
+    trace(callbacks, "%s before avformat_open_input, avrec->is_url=%d", kName,
+          avrec->is_url);
+    const AVInputFormat *forced = avrec->is_url ? nullptr : avrec->input_format;
+    // On failure avformat_open_input frees the context (not a custom pb).
+    int ret = avformat_open_input(&fmt_ctx, avrec->file_name, forced, nullptr);
+    if (ret < 0)
+        return format_static("(1)avformat_open_input failed %d, file=%s", ret,
+                             avrec->file_name ? avrec->file_name : "(null)");
+    InputPtr input(fmt_ctx);
+    trace(callbacks, "%s after avformat_open_input", kName);
+
+    report_tags(callbacks, input->metadata, -1);
+    trace(callbacks, "%s before chapters", kName);
+    report_chapters(callbacks, input.get());
+
+    ret = avformat_find_stream_info(input.get(), nullptr);
+    if (ret < 0)
+        return format_static("avformat_find_stream_info failed %d", ret);
+
+    trace(callbacks, "%s before try seek", kName);
+    if (avrec->try_seek == 1)
+        avrec->seekable =
+            av_seek_frame(input.get(), -1, 1, AVSEEK_FLAG_BACKWARD) >= 0 ? 1 : 0;
+    else
+        avrec->seekable = 0;
+
+    const int nb_streams = (int)input->nb_streams;
+    avrec->nb_streams = nb_streams;
+    trace(callbacks, "%s (1) avrec->nb_streams=%d, duration=%" PRId64 "\n", kName,
+          nb_streams, input->duration);
+    AudioInfo *infos = nullptr;
+    if (nb_streams > 0) {
+        infos = (AudioInfo *)av_calloc(nb_streams, sizeof(AudioInfo));
+        if (!infos)
+            return "audio_info allocation failed";
+    }
+    if (avrec->streamcopy && !make_streamcopy(avrec, nb_streams)) {
+        av_free(infos);
+        return "streamcopy allocation failed";
+    }
+    avrec->audio_info = infos;
+    avrec->av_format_context = input.release();
+    avrec->nb_audio_streams = 0;
+
+    for (int i = 0; i < nb_streams; i++) {
+        AVStream *stream = avrec->av_format_context->streams[i];
+        AudioInfo &info = infos[i];
+        info.codecpar = stream->codecpar;
+        info.stream_index = i;
+        info.request_sample_fmt = avrec->request_sample_fmt;
+        info.codec_type = stream->codecpar->codec_type;
+        if (info.codec_type != AVMEDIA_TYPE_AUDIO) {
+            info.status = "N/A";
+            continue;
+        }
+        open_audio_stream(avrec, stream, info);
+    }
+
+    trace(callbacks, "%s end", kName);
+    return nullptr;
+}

@@ -1,0 +1,52 @@
+// Text output shared by every subsystem: host error and trace callbacks,
+// the shared text buffer for returned error texts, and the console trace.
+#pragma once
+
+#include <cstddef>
+
+#include "flatav.h"
+
+#if defined(__GNUC__)
+#define FLATAV_PRINTF(fmt_index, first_arg) \
+    __attribute__((format(printf, fmt_index, first_arg)))
+#else
+#define FLATAV_PRINTF(fmt_index, first_arg)
+#endif
+
+namespace flatav {
+
+// Every formatted text is cut to this size, terminating zero included.
+constexpr std::size_t kTextSize = 1024;
+// Room for one FFmpeg error description.
+constexpr std::size_t kErrorTextSize = 256;
+
+// Formats and hands the text to callbacks->error_cb when both are present.
+void report_error(const HostCallbacks *callbacks, const char *fmt, ...)
+    FLATAV_PRINTF(2, 3);
+
+// Formats a trace text. A null table sends it to standard output; a table
+// with message_cb set and message_enabled non-zero sends it to message_cb and
+// then to standard output; any other table drops it.
+void report_message(const HostCallbacks *callbacks, const char *fmt, ...)
+    FLATAV_PRINTF(2, 3);
+
+// A trace line that goes both to the host (as report_message) and to the
+// console trace.
+void trace(const HostCallbacks *callbacks, const char *fmt, ...)
+    FLATAV_PRINTF(2, 3);
+
+// Formats into the one process-wide text buffer and returns it. The text is
+// valid until the next call anywhere in the library.
+const char *format_static(const char *fmt, ...) FLATAV_PRINTF(1, 2);
+
+// Formats into a caller buffer of kTextSize bytes; returns that buffer.
+char *format_into(char *buffer, const char *fmt, ...) FLATAV_PRINTF(2, 3);
+
+// Timestamped console trace "[hh:mm:ss] text", one newline per line;
+// silent while the quiet switch is on.
+void console_log(const char *fmt, ...) FLATAV_PRINTF(1, 2);
+
+// FFmpeg's description of an error code, in the caller's buffer.
+const char *error_text(int code, char (&buffer)[kErrorTextSize]);
+
+}  // namespace flatav

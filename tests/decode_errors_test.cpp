@@ -1,0 +1,154 @@
+// What ff_decode_audio tells the host when something is wrong: no buffer,
+// no decoder, damaged packets under each decode_error_mode, a buffer that
+// the host does not grow.
+#include <string>
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/error.h>
+}
+
+#include "flatav.h"
+#include "media.h"
+#include "test_host.h"
+
+using namespace flatav_test;
+
+namespace {
+
+TEST(DecodeErrors, NoDestinationAtAll)
+{
+    OpenedSource src(media_path("flac16.flac"));
+    ASSERT_EQ(src.open(), nullptr);
+    src.rec.audio_stream_index = 0;
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), -2);
+    ASSERT_EQ(src.recorder.errors.size(), 1u);
+    EXPECT_EQ(src.recorder.errors[0], "ff_decode_audio buf = NULL");
+    EXPECT_EQ(src.rec.packet_count, 1) << "the packet is read, then dropped";
+    EXPECT_EQ(src.rec.end_of_stream, 0);
+
+    // At the end of input the same text and code.
+    while (ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr) == -2 &&
+           !src.rec.end_of_stream) {
+    }
+    EXPECT_EQ(src.rec.end_of_stream, 1);
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), -2);
+}
+
+TEST(DecodeErrors, StreamWithoutDecoderContext)
+{
+    OpenedSource src(media_path("video_audio.mkv"));
+    ASSERT_EQ(src.open(), nullptr);
+    HostBuffer buffer;
+    for (int index : {0, -1, 2, 1000}) {
+        SCOPED_TRACE(index);
+        src.recorder.errors.clear();
+        src.rec.audio_stream_index = index;
+        src.rec.end_of_stream = 7;
+        EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr), -1);
+        EXPECT_EQ(src.rec.end_of_stream, 7);
+        ASSERT_EQ(src.recorder.errors.size(), 1u);
+        EXPECT_EQ(src.recorder.errors[0],
+                  "ff_decode_audio Internal error: av_codec_context is NULL for "
+                  "audio_stream_index " +
+                      std::to_string(index));
+    }
+}
+
+TEST(DecodeErrors, RecordThatNeverOpened)
+{
+    DecodeRec rec{};
+    HostBuffer buffer;
+    EXPECT_EQ(ff_decode_audio(&rec, nullptr, nullptr, buffer.get(), 0, nullptr), -1);
+    ff_cleanup_decoder(&rec);
+    ff_cleanup_decoder(&rec);
+}
+
+TEST(DecodeErrors, UnopenedDecoderFailsTheCall)
+{
+    OpenedSource src(media_path("unknown_codec.wav"));
+    ASSERT_EQ(src.open(), nullptr);
+    src.rec.audio_stream_index = 0;
+    HostBuffer buffer;
+    // The context exists but has no decoder behind it.
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr), -4);
+    EXPECT_TRUE(src.recorder.has_error_containing("ff_decode_audio Error while decoding ("));
+}
+
+// The ffmpeg tool's count of packets it could not decode.
+int ffmpeg_error_count(const std::string &path)
+{
+    int status = 0;
+    std::vector<uint8_t> out = run_capture(
+        "ffmpeg -nostdin -v error -i " + shell_quote(path) + " -f null - 2>&1", &status);
+    std::string text(out.begin(), out.end());
+    int count = 0;
+    for (size_t at = 0; (at = text.find("Error while decoding stream", at)) != std::string::npos;
+         at++)
+        count++;
+    return count;
+}
+
+TEST(DecodeErrors, DamagedPacketFailsTheCallByDefault)
+{
+    OpenedSource src(media_path("damaged.aac"));
+    ASSERT_EQ(src.open(), nullptr);
+    src.rec.audio_stream_index = 0;
+    src.rec.packed_output = 1;
+    HostBuffer buffer;
+    int32_t got;
+    int good_calls = 0;
+    while ((got = ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr)) > 0)
+        good_calls++;
+    EXPECT_EQ(got, -4);
+    EXPECT_GT(good_calls, 0);
+    EXPECT_EQ(src.rec.end_of_stream, 0);
+    ASSERT_EQ(src.recorder.errors.size(), 1u);
+    EXPECT_EQ(src.recorder.errors[0].rfind("ff_decode_audio Error while decoding (", 0), 0u)
+        << src.recorder.errors[0];
+    // The record stays usable: the next call goes on with the next packet.
+    EXPECT_NE(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr), -1);
+}
+
+TEST(DecodeErrors, SkippedDamagedPacketsGiveTheFfmpegToolsPcm)
+{
+    const std::string path = media_path("damaged.aac");
+    const std::vector<uint8_t> reference = ffmpeg_pcm(path, 0, "f32le");
+    const int reference_errors = ffmpeg_error_count(path);
+    ASSERT_GT(reference_errors, 0);
+
+    for (int mode : {1, 2}) {
+        SCOPED_TRACE(mode);
+        OpenedSource src(path);
+        src.rec.decode_error_mode = mode;
+        src.rec.packed_output = 1;
+        ASSERT_EQ(src.open(), nullptr);
+        src.rec.audio_stream_index = 0;
+        HostBuffer buffer;
+        int32_t errors = 0;
+        std::vector<uint8_t> pcm;
+        int32_t got;
+        while ((got = ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, &errors)) > 0)
+            pcm.insert(pcm.end(), buffer.get()->data, buffer.get()->data + got);
+        EXPECT_EQ(got, 0);
+        EXPECT_EQ(src.rec.end_of_stream, 1);
+        EXPECT_TRUE(src.recorder.errors.empty());
+        EXPECT_EQ(errors, mode == 1 ? reference_errors : 0);
+        EXPECT_EQ(pcm, reference);
+    }
+}
+
+TEST(DecodeErrors, BufferTheHostDoesNotGrowIsNotOverrun)
+{
+    OpenedSource src(media_path("flac16.flac"));
+    src.recorder.callbacks.grow_buffer_cb = nullptr;
+    ASSERT_EQ(src.open(), nullptr);
+    src.rec.audio_stream_index = 0;
+    HostBuffer buffer(0, 16);
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr), 0);
+    EXPECT_EQ(src.rec.end_of_stream, 0);
+    EXPECT_TRUE(src.recorder.has_error_containing("AudioBuffer holds 16 bytes"));
+}
+
+}  // namespace

@@ -1,0 +1,80 @@
+#include "media.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
+namespace flatav_test {
+
+std::string media_path(const std::string &name)
+{
+    return std::string(FLATAV_MEDIA_DIR) + "/" + name;
+}
+
+std::string corpus_dir()
+{
+    const char *env = std::getenv("FLATAV_CORPUS");
+    std::string dir = env && *env ? env : FLATAV_CORPUS_DIR;
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return "";
+    return dir;
+}
+
+std::vector<uint8_t> read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                std::istreambuf_iterator<char>());
+}
+
+std::vector<uint8_t> run_capture(const std::string &command, int *exit_status)
+{
+    std::vector<uint8_t> out;
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) {
+        if (exit_status)
+            *exit_status = -1;
+        return out;
+    }
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, pipe)) > 0)
+        out.insert(out.end(), chunk, chunk + n);
+    int status = pclose(pipe);
+    if (exit_status)
+        *exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+std::string shell_quote(const std::string &word)
+{
+    std::string quoted = "'";
+    for (char c : word) {
+        if (c == '\'')
+            quoted += "'\\''";
+        else
+            quoted += c;
+    }
+    return quoted + "'";
+}
+
+std::vector<uint8_t> ffmpeg_pcm(const std::string &path, int stream_index,
+                                const std::string &format)
+{
+    const std::string command = "ffmpeg -nostdin -v error -i " + shell_quote(path) +
+                                " -map 0:" + std::to_string(stream_index) +
+                                " -f " + format + " -";
+    int status = 0;
+    std::vector<uint8_t> pcm = run_capture(command, &status);
+    EXPECT_EQ(status, 0) << command;
+    return pcm;
+}
+
+}  // namespace flatav_test

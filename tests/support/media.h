@@ -1,0 +1,30 @@
+// Test inputs and the ffmpeg tool as the independent reference.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace flatav_test {
+
+// A generated input of the build tree's media directory.
+std::string media_path(const std::string &name);
+
+// The real-world corpus directory, or "" when it is absent.
+std::string corpus_dir();
+
+std::vector<uint8_t> read_file(const std::string &path);
+
+// Runs a shell command and returns its standard output; exit_status gets
+// its exit status.
+std::vector<uint8_t> run_capture(const std::string &command, int *exit_status);
+
+// Single-quotes a word for the shell.
+std::string shell_quote(const std::string &word);
+
+// What the ffmpeg tool decodes from stream stream_index of path, as raw PCM
+// in format (an ffmpeg raw format name such as "s16le" or "f32le").
+std::vector<uint8_t> ffmpeg_pcm(const std::string &path, int stream_index,
+                                const std::string &format);
+
+}  // namespace flatav_test

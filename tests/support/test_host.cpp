@@ -1,0 +1,221 @@
+#include "test_host.h"
+
+#include <algorithm>
+#include <cstring>
+#include <type_traits>
+
+namespace flatav_test {
+
+namespace {
+
+Recorder &recorder_of(void *user) { return *static_cast<Recorder *>(user); }
+
+}  // namespace
+
+Recorder::Recorder()
+{
+    callbacks.message_enabled = 1;
+    callbacks.user_data = this;
+    callbacks.error_cb = [](void *user, const char *text) {
+        recorder_of(user).errors.emplace_back(text);
+    };
+    callbacks.message_cb = [](void *user, const char *text) {
+        recorder_of(user).messages.emplace_back(text);
+    };
+    callbacks.metadata_cb = [](void *user, int32_t stream, const char *key,
+                               const char *value) {
+        Recorder &r = recorder_of(user);
+        r.tags.push_back({stream, key, value});
+        r.events.emplace_back("tag");
+    };
+    callbacks.chapter_cb = [](void *user, int32_t id, float start, float end,
+                              const char *key, const char *value) {
+        Recorder &r = recorder_of(user);
+        r.chapters.push_back({id, start, end, key, value});
+        r.events.emplace_back("chapter");
+    };
+    callbacks.packet_cb = nullptr;
+    callbacks.grow_buffer_cb = HostBuffer::grow;
+}
+
+bool Recorder::has_error_containing(const std::string &part) const
+{
+    for (const std::string &e : errors)
+        if (e.find(part) != std::string::npos)
+            return true;
+    return false;
+}
+
+HostBuffer::HostBuffer(int planes, int32_t capacity)
+    : planes_(planes), plane_ptrs_(planes, nullptr)
+{
+    resize(capacity);
+}
+
+void HostBuffer::resize(int32_t capacity)
+{
+    data_.resize(capacity > 0 ? capacity : 0);
+    for (size_t i = 0; i < planes_.size(); i++) {
+        planes_[i].resize(capacity > 0 ? capacity : 0);
+        plane_ptrs_[i] = planes_[i].empty() ? nullptr : planes_[i].data();
+    }
+    abuf_.capacity = capacity;
+    abuf_.data = data_.empty() ? nullptr : data_.data();
+    abuf_.planes = plane_ptrs_.empty() ? nullptr : plane_ptrs_.data();
+}
+
+void HostBuffer::grow(void *always_null, AudioBuffer *abuf, int32_t need)
+{
+    static_assert(std::is_standard_layout<HostBuffer>::value,
+                  "the AudioBuffer must sit at the start of its HostBuffer");
+    auto *self = reinterpret_cast<HostBuffer *>(abuf);
+    if (always_null)
+        self->non_null_first_arguments_++;
+    self->grow_requests_.push_back(need);
+    // Keep the bytes delivered earlier in the same call.
+    std::vector<uint8_t> old_data = self->data_;
+    std::vector<std::vector<uint8_t>> old_planes = self->planes_;
+    self->resize(need);
+    std::copy_n(old_data.begin(), std::min(old_data.size(), self->data_.size()),
+                self->data_.begin());
+    for (size_t i = 0; i < self->planes_.size(); i++)
+        std::copy_n(old_planes[i].begin(),
+                    std::min(old_planes[i].size(), self->planes_[i].size()),
+                    self->planes_[i].begin());
+}
+
+std::vector<uint8_t> HostBuffer::packed(int32_t bytes) const
+{
+    return std::vector<uint8_t>(data_.begin(), data_.begin() + bytes);
+}
+
+std::vector<uint8_t> HostBuffer::plane(int index, int32_t bytes) const
+{
+    const std::vector<uint8_t> &p = planes_.at(index);
+    return std::vector<uint8_t>(p.begin(), p.begin() + bytes);
+}
+
+MemorySource::MemorySource(std::vector<uint8_t> b, bool can_seek)
+    : bytes(std::move(b)), seekable(can_seek)
+{
+}
+
+void MemorySource::attach(DecodeRec &rec)
+{
+    rec.is_url = 0;
+    rec.io_opaque = this;
+    rec.read_packet = read;
+    rec.seek = seekable ? seek : nullptr;
+}
+
+int32_t MemorySource::read(void *opaque, uint8_t *buf, int32_t size)
+{
+    auto *self = static_cast<MemorySource *>(opaque);
+    self->reads++;
+    if (self->fail_at >= 0 && self->pos >= self->fail_at)
+        return self->fail_code;
+    int64_t left = (int64_t)self->bytes.size() - self->pos;
+    if (left <= 0)
+        return FLATAV_ERROR_EOF;
+    int32_t n = (int32_t)std::min<int64_t>(left, size);
+    if (self->fail_at >= 0)
+        n = (int32_t)std::min<int64_t>(n, self->fail_at - self->pos);
+    std::memcpy(buf, self->bytes.data() + self->pos, (size_t)n);
+    self->pos += n;
+    return n;
+}
+
+int64_t MemorySource::seek(void *opaque, int64_t offset, int32_t whence)
+{
+    auto *self = static_cast<MemorySource *>(opaque);
+    const int64_t size = (int64_t)self->bytes.size();
+    if (whence == FLATAV_SEEK_SIZE)
+        return size;
+    int64_t target;
+    switch (whence & ~0x20000) {
+    case SEEK_SET: target = offset; break;
+    case SEEK_CUR: target = self->pos + offset; break;
+    case SEEK_END: target = size + offset; break;
+    default: return -1;
+    }
+    if (target < 0)
+        return -1;
+    self->pos = target;
+    return target;
+}
+
+FileSource::FileSource(const std::string &path) : file(std::fopen(path.c_str(), "rb")) {}
+
+FileSource::~FileSource()
+{
+    if (file)
+        std::fclose(file);
+}
+
+void FileSource::attach(DecodeRec &rec)
+{
+    rec.is_url = 0;
+    rec.io_opaque = this;
+    rec.read_packet = read;
+    rec.seek = seek;
+}
+
+int32_t FileSource::read(void *opaque, uint8_t *buf, int32_t size)
+{
+    auto *self = static_cast<FileSource *>(opaque);
+    size_t n = std::fread(buf, 1, (size_t)size, self->file);
+    return n == 0 ? FLATAV_ERROR_EOF : (int32_t)n;
+}
+
+int64_t FileSource::seek(void *opaque, int64_t offset, int32_t whence)
+{
+    auto *self = static_cast<FileSource *>(opaque);
+    if (whence == FLATAV_SEEK_SIZE) {
+        long here = std::ftell(self->file);
+        std::fseek(self->file, 0, SEEK_END);
+        long size = std::ftell(self->file);
+        std::fseek(self->file, here, SEEK_SET);
+        return size;
+    }
+    if (std::fseek(self->file, (long)offset, whence & ~0x20000) != 0)
+        return -1;
+    return std::ftell(self->file);
+}
+
+OpenedSource::OpenedSource(const std::string &p, MemorySource *memory,
+                           FileSource *file)
+    : path(p)
+{
+    rec.file_name = path.c_str();
+    rec.callbacks = &recorder.callbacks;
+    rec.audio_stream_index = -1;
+    rec.request_sample_fmt = -1;
+    if (memory)
+        memory->attach(rec);
+    else if (file)
+        file->attach(rec);
+    else
+        rec.is_url = 1;
+}
+
+OpenedSource::~OpenedSource()
+{
+    // A StreamCopy is released only once its host marks it active.
+    if (rec.streamcopy)
+        rec.streamcopy->active = 1;
+    ff_clean_streamcopy(&rec.streamcopy);
+    ff_cleanup_decoder(&rec);
+}
+
+const char *OpenedSource::open() { return ff_decoder_open(&rec); }
+
+int OpenedSource::first_audio() const
+{
+    for (int i = 0; i < rec.nb_streams; i++)
+        if (rec.audio_info[i].codec_type == 1 &&
+            std::strcmp(rec.audio_info[i].status, "OK") == 0)
+            return i;
+    return -1;
+}
+
+}  // namespace flatav_test

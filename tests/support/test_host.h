@@ -1,0 +1,126 @@
+// A reusable test host: callback tables that record what the library
+// reports, a growable AudioBuffer, and custom-I/O sources over memory and
+// files.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "flatav.h"
+
+namespace flatav_test {
+
+// Records every call of the HostCallbacks slots in order.
+struct Recorder {
+    struct Tag {
+        int stream;
+        std::string key, value;
+    };
+    struct ChapterTag {
+        int id;
+        float start, end;
+        std::string key, value;
+    };
+
+    Recorder();
+    Recorder(const Recorder &) = delete;
+    Recorder &operator=(const Recorder &) = delete;
+
+    HostCallbacks callbacks{};
+    std::vector<std::string> errors;
+    std::vector<std::string> messages;
+    std::vector<Tag> tags;
+    std::vector<ChapterTag> chapters;
+    // "tag" or "chapter" per metadata call, to check their order.
+    std::vector<std::string> events;
+    // Packets offered to packet_cb, and what it answers.
+    std::vector<std::vector<uint8_t>> offered_packets;
+    int32_t packet_answer = 1;
+
+    bool has_error_containing(const std::string &part) const;
+};
+
+// An AudioBuffer whose memory this object owns and grows on request. The
+// AudioBuffer is the first member, so the growth callback finds its owner.
+class HostBuffer {
+public:
+    // planes: number of plane buffers for planar output (0: packed only).
+    explicit HostBuffer(int planes = 0, int32_t capacity = 0);
+    HostBuffer(const HostBuffer &) = delete;
+    HostBuffer &operator=(const HostBuffer &) = delete;
+
+    AudioBuffer *get() { return &abuf_; }
+    // The growth function to put into HostCallbacks.grow_buffer_cb.
+    static void grow(void *always_null, AudioBuffer *abuf, int32_t need);
+
+    const std::vector<int32_t> &grow_requests() const { return grow_requests_; }
+    std::vector<uint8_t> packed(int32_t bytes) const;
+    std::vector<uint8_t> plane(int index, int32_t bytes) const;
+    // How many times grow() saw a non-null first argument.
+    int non_null_first_arguments() const { return non_null_first_arguments_; }
+
+private:
+    void resize(int32_t capacity);
+
+    AudioBuffer abuf_{};  // first: grow() casts the AudioBuffer back
+    int non_null_first_arguments_ = 0;
+    std::vector<uint8_t> data_;
+    std::vector<std::vector<uint8_t>> planes_;
+    std::vector<uint8_t *> plane_ptrs_;
+    std::vector<int32_t> grow_requests_;
+};
+
+// Custom-I/O source over bytes in memory.
+struct MemorySource {
+    explicit MemorySource(std::vector<uint8_t> bytes, bool seekable = true);
+    // Sets io_opaque, read_packet, seek (null when not seekable), is_url 0.
+    void attach(DecodeRec &rec);
+
+    static int32_t read(void *opaque, uint8_t *buf, int32_t size);
+    static int64_t seek(void *opaque, int64_t offset, int32_t whence);
+
+    std::vector<uint8_t> bytes;
+    int64_t pos = 0;
+    bool seekable;
+    int reads = 0;
+    // Reads fail with this code once pos reaches fail_at (-1: never).
+    int64_t fail_at = -1;
+    int32_t fail_code = -5;
+};
+
+// Custom-I/O source over a file, read through stdio.
+struct FileSource {
+    explicit FileSource(const std::string &path);
+    ~FileSource();
+    FileSource(const FileSource &) = delete;
+    FileSource &operator=(const FileSource &) = delete;
+    void attach(DecodeRec &rec);
+
+    static int32_t read(void *opaque, uint8_t *buf, int32_t size);
+    static int64_t seek(void *opaque, int64_t offset, int32_t whence);
+
+    std::FILE *file = nullptr;
+};
+
+// A DecodeRec opened on construction and cleaned up on destruction.
+struct OpenedSource {
+    // URL mode when source is null; custom I/O through it otherwise.
+    OpenedSource(const std::string &path, MemorySource *memory = nullptr,
+                 FileSource *file = nullptr);
+    ~OpenedSource();
+    OpenedSource(const OpenedSource &) = delete;
+    OpenedSource &operator=(const OpenedSource &) = delete;
+
+    // Returns the error text of the open (null on success).
+    const char *open();
+    // The first audio stream whose status is "OK", or -1.
+    int first_audio() const;
+
+    std::string path;
+    Recorder recorder;
+    DecodeRec rec{};
+};
+
+}  // namespace flatav_test

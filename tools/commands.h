@@ -1,0 +1,9 @@
+/* The subcommands of the flatav tool: each takes the arguments after its
+ * name and returns the process exit status. */
+#ifndef FLATAV_TOOL_COMMANDS_H
+#define FLATAV_TOOL_COMMANDS_H
+
+int cmd_info(int argc, char **argv);
+int cmd_decode(int argc, char **argv);
+
+#endif
