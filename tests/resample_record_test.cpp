@@ -1,0 +1,485 @@
+// The resampler record: set-up rules, the sample count rule, the buffer kept
+// in the record, clean-up, the allocator pair, and bad input.
+#include <dlfcn.h>
+
+#include <climits>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/mem.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include "flatav.h"
+#include "test_host.h"
+
+using flatav_test::Recorder;
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+// libswresample accepts every matrix given to a fresh context, so a refusal
+// is staged here: while g_refuse_matrix is non-zero, calls from this program
+// (the library's objects included) get it as their result.
+namespace {
+int g_refuse_matrix = 0;
+}
+
+extern "C" int swr_set_matrix(struct SwrContext *s, const double *matrix, int stride)
+{
+    using Fn = int (*)(struct SwrContext *, const double *, int);
+    static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "swr_set_matrix"));
+    if (g_refuse_matrix)
+        return g_refuse_matrix;
+    return real(s, matrix, stride);
+}
+
+namespace {
+
+// Stereo s16 at 32 kHz to stereo s16 at 48 kHz: an output rate of 3/2 times
+// the input rate.
+ResampleRec stereo_rec(int in_rate = 32000, int out_rate = 48000)
+{
+    ResampleRec rec{};
+    rec.in_sample_fmt = AV_SAMPLE_FMT_S16;
+    rec.in_sample_rate = in_rate;
+    rec.in_channels = 2;
+    rec.in_channel_layout = AV_CH_LAYOUT_STEREO;
+    rec.out_sample_fmt = AV_SAMPLE_FMT_S16;
+    rec.out_sample_rate = out_rate;
+    rec.out_channels = 2;
+    rec.out_channel_layout = AV_CH_LAYOUT_STEREO;
+    return rec;
+}
+
+struct RecordGuard {
+    explicit RecordGuard(ResampleRec &r) : rec(r) {}
+    ~RecordGuard()
+    {
+        rec.free_buffer = 1;
+        ff_cleanup_resample(&rec);
+    }
+    ResampleRec &rec;
+};
+
+TEST(ResampleInit, LiveRecordIsLeftAlone)
+{
+    ResampleRec rec = stereo_rec();
+    RecordGuard guard(rec);
+    ASSERT_EQ(ff_init_resample(&rec, nullptr, 0), 0);
+    ASSERT_NE(rec.swr, nullptr);
+    EXPECT_EQ(rec.in_bytes_per_sample, 2);
+    EXPECT_EQ(rec.out_bytes_per_sample, 2);
+
+    ResampleRec before = rec;
+    rec.out_sample_rate = 0;  // would fail a real set-up
+    before.out_sample_rate = 0;
+    EXPECT_EQ(ff_init_resample(&rec, nullptr, 0), 0);
+    EXPECT_EQ(std::memcmp(&rec, &before, sizeof rec), 0);
+}
+
+// Which record fields reach libswresample, read back from its context.
+struct OptionCase {
+    const char *name;
+    void (*fill)(ResampleRec &);
+    int64_t engine;       // "resampler"
+    double precision;     // "precision"
+    int64_t dither;       // "dither_method"
+    int in_channels, out_channels;
+    uint64_t in_mask, out_mask;
+};
+
+void PrintTo(const OptionCase &c, std::ostream *os) { *os << c.name; }
+
+const OptionCase kOptionCases[] = {
+    {"unset_fields_keep_defaults", [](ResampleRec &) {}, SWR_ENGINE_SWR, 20.0, 0, 2, 2,
+     AV_CH_LAYOUT_STEREO, AV_CH_LAYOUT_STEREO},
+    {"engine_precision_dither",
+     [](ResampleRec &r) {
+         std::strcpy(r.resampler_name, "soxr");
+         r.precision = 28.0;
+         r.dither_method = SWR_DITHER_TRIANGULAR;
+     },
+     SWR_ENGINE_SOXR, 28.0, SWR_DITHER_TRIANGULAR, 2, 2, AV_CH_LAYOUT_STEREO,
+     AV_CH_LAYOUT_STEREO},
+    {"name_without_terminator",
+     [](ResampleRec &r) { std::memset(r.resampler_name, 'x', sizeof r.resampler_name); },
+     SWR_ENGINE_SWR, 20.0, 0, 2, 2, AV_CH_LAYOUT_STEREO, AV_CH_LAYOUT_STEREO},
+    {"zero_masks_take_default_layouts",
+     [](ResampleRec &r) {
+         r.in_channel_layout = 0;
+         r.out_channel_layout = 0;
+         r.out_channels = 1;
+     },
+     SWR_ENGINE_SWR, 20.0, 0, 2, 1, AV_CH_LAYOUT_STEREO, AV_CH_LAYOUT_MONO},
+    {"user_channel_counts_do_not_stop_set_up",
+     [](ResampleRec &r) {
+         r.user_in_ch_count = 2;
+         r.user_out_ch_count = 2;
+     },
+     SWR_ENGINE_SWR, 20.0, 0, 2, 2, AV_CH_LAYOUT_STEREO, AV_CH_LAYOUT_STEREO},
+};
+
+class ResampleOptions : public testing::TestWithParam<OptionCase> {};
+
+TEST_P(ResampleOptions, ReachTheConverter)
+{
+    const OptionCase &c = GetParam();
+    SCOPED_TRACE(c.name);
+    ResampleRec rec = stereo_rec();
+    c.fill(rec);
+    RecordGuard guard(rec);
+    ASSERT_EQ(ff_init_resample(&rec, nullptr, 0), 0);
+
+    int64_t engine = -1, dither = -1;
+    double precision = 0;
+    EXPECT_GE(av_opt_get_int(rec.swr, "resampler", 0, &engine), 0);
+    EXPECT_GE(av_opt_get_double(rec.swr, "precision", 0, &precision), 0);
+    EXPECT_GE(av_opt_get_int(rec.swr, "dither_method", 0, &dither), 0);
+    EXPECT_EQ(engine, c.engine);
+    EXPECT_EQ(precision, c.precision);
+    EXPECT_EQ(dither, c.dither);
+
+    AVChannelLayout in{}, out{};
+    ASSERT_GE(av_opt_get_chlayout(rec.swr, "in_chlayout", 0, &in), 0);
+    ASSERT_GE(av_opt_get_chlayout(rec.swr, "out_chlayout", 0, &out), 0);
+    EXPECT_EQ(in.nb_channels, c.in_channels);
+    EXPECT_EQ(out.nb_channels, c.out_channels);
+    EXPECT_EQ(in.u.mask, c.in_mask);
+    EXPECT_EQ(out.u.mask, c.out_mask);
+    av_channel_layout_uninit(&in);
+    av_channel_layout_uninit(&out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, ResampleOptions, testing::ValuesIn(kOptionCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(ResampleInit, FailedSetUpFreesTheContextAndMayBeRetried)
+{
+    ResampleRec rec = stereo_rec(32000, 0);
+    RecordGuard guard(rec);
+    EXPECT_LT(ff_init_resample(&rec, nullptr, 0), 0);
+    EXPECT_EQ(rec.swr, nullptr);
+    EXPECT_EQ(rec.in_bytes_per_sample, 0);
+    rec.out_sample_rate = 48000;
+    EXPECT_EQ(ff_init_resample(&rec, nullptr, 0), 0);
+    EXPECT_NE(rec.swr, nullptr);
+}
+
+TEST(ResampleInit, ContextAllocationFailureIsOutOfMemory)
+{
+    ResampleRec rec = stereo_rec();
+    av_max_alloc(16);
+    const int32_t r = ff_init_resample(&rec, nullptr, 0);
+    av_max_alloc(INT_MAX);
+    EXPECT_EQ(r, AVERROR(ENOMEM));
+    EXPECT_EQ(rec.swr, nullptr);
+}
+
+TEST(ResampleInit, TracesTheSampleFormats)
+{
+    LogSettings loud{0, 1}, quiet{1, 1};
+    ResampleRec rec = stereo_rec();
+    rec.out_sample_fmt = AV_SAMPLE_FMT_FLT;
+    RecordGuard guard(rec);
+    ff_init(&loud);
+    CaptureStdout();
+    const int32_t r = ff_init_resample(&rec, nullptr, 0);
+    int32_t capacity = 64;
+    uint8_t out[64 * 8];
+    ff_resample(&rec, nullptr, 0, out, &capacity, 1);
+    const std::string text = GetCapturedStdout();
+    ff_init(&quiet);
+    EXPECT_EQ(r, 0);
+    EXPECT_NE(text.find("] ff_init_resample(): input_sample_format=s16, "
+                        "output_sample_format=flt\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("] ff_resample():converted_out_samples=0\n"), std::string::npos)
+        << text;
+}
+
+// A refused matrix leaves an allocated, uninitialised context: set-up then
+// returns 0 without doing anything, conversions give nothing, and a clean-up
+// lets the record start again.
+TEST(ResampleMatrix, RefusedMatrixNeedsACleanUp)
+{
+    Recorder recorder;
+    ResampleRec rec = stereo_rec();
+    rec.callbacks = &recorder.callbacks;
+    RecordGuard guard(rec);
+    const double identity[] = {1, 0, 0, 1};
+
+    g_refuse_matrix = AVERROR(EINVAL);
+    const int32_t r = ff_init_resample(&rec, identity, 2);
+    g_refuse_matrix = 0;
+    EXPECT_EQ(r, AVERROR(EINVAL));
+    ASSERT_EQ(recorder.errors.size(), 1u);
+    EXPECT_EQ(recorder.errors[0], "ff_init_resample swr_set_matrix failed -22");
+    ASSERT_NE(rec.swr, nullptr);
+    EXPECT_FALSE(swr_is_initialized(rec.swr));
+
+    EXPECT_EQ(ff_init_resample(&rec, identity, 2), 0);
+    EXPECT_FALSE(swr_is_initialized(rec.swr));
+    // A matrix still goes to the uninitialised context.
+    EXPECT_EQ(ff_set_matrix(&rec, identity, 2), 0);
+
+    std::vector<uint8_t> in(400, 1), out(4096);
+    int32_t capacity = 0;
+    EXPECT_EQ(ff_buffer_size(&rec, 400), 0);
+    EXPECT_EQ(ff_resample(&rec, in.data(), 400, out.data(), &capacity, 0), 0);
+    capacity = 1000;
+    EXPECT_EQ(ff_resample(&rec, in.data(), 400, out.data(), &capacity, 0), 0);
+    EXPECT_EQ(capacity, 1000);
+
+    ff_cleanup_resample(&rec);
+    EXPECT_EQ(rec.swr, nullptr);
+    EXPECT_EQ(ff_init_resample(&rec, identity, 2), 0);
+    EXPECT_TRUE(swr_is_initialized(rec.swr));
+    EXPECT_EQ(recorder.errors.size(), 1u);
+}
+
+TEST(ResampleMatrix, NullMatrixOrZeroStrideSkipsTheMatrix)
+{
+    g_refuse_matrix = AVERROR(EINVAL);
+    const double identity[] = {1, 0, 0, 1};
+    ResampleRec a = stereo_rec(), b = stereo_rec();
+    const int32_t ra = ff_init_resample(&a, nullptr, 2);
+    const int32_t rb = ff_init_resample(&b, identity, 0);
+    g_refuse_matrix = 0;
+    EXPECT_EQ(ra, 0);
+    EXPECT_EQ(rb, 0);
+    ff_cleanup_resample(&a);
+    ff_cleanup_resample(&b);
+}
+
+TEST(ResampleMatrix, SetMatrixPassesLibswresamplesAnswer)
+{
+    const double identity[] = {1, 0, 0, 1};
+    ResampleRec rec = stereo_rec();
+    RecordGuard guard(rec);
+    EXPECT_EQ(ff_set_matrix(&rec, identity, 2), AVERROR(EINVAL));  // no context
+    ASSERT_EQ(ff_init_resample(&rec, nullptr, 0), 0);
+    // An initialised context takes no matrix any more.
+    const ResampleRec before = rec;
+    EXPECT_EQ(ff_set_matrix(&rec, identity, 2), AVERROR(EINVAL));
+    EXPECT_EQ(std::memcmp(&rec, &before, sizeof rec), 0);
+    EXPECT_EQ(ff_set_matrix(&rec, nullptr, 2), AVERROR(EINVAL));
+    EXPECT_EQ(ff_set_matrix(nullptr, identity, 2), AVERROR(EINVAL));
+}
+
+TEST(ResampleCount, RoundsUpTheRateRatio)
+{
+    ResampleRec rec = stereo_rec();
+    RecordGuard guard(rec);
+    ASSERT_EQ(ff_init_resample(&rec, nullptr, 0), 0);
+    ASSERT_EQ(swr_get_delay(rec.swr, 32000), 0);
+    // 101 frames at 3/2: 151.5, rounded up; trailing bytes of a partial frame
+    // do not count.
+    EXPECT_EQ(ff_buffer_size(&rec, 101 * 4), 152 * 4);
+    EXPECT_EQ(ff_buffer_size(&rec, 101 * 4 + 3), 152 * 4);
+    // Less than one frame: nothing, and libswresample is not asked.
+    EXPECT_EQ(ff_buffer_size(&rec, 3), 0);
+    std::vector<uint8_t> in(404, 0), out(1024);
+    int32_t capacity = 0;
+    EXPECT_EQ(ff_resample(&rec, in.data(), 3, out.data(), &capacity, 0), 0);
+    EXPECT_EQ(capacity, 0);
+    // A drain without capacity gives nothing either.
+    EXPECT_EQ(ff_resample(&rec, nullptr, 0, out.data(), &capacity, 1), 0);
+    EXPECT_EQ(capacity, 0);
+
+    // Samples held back by the converter count in the next block's size.
+    capacity = 0;
+    const int32_t got = ff_resample(&rec, in.data(), 404, out.data(), &capacity, 0);
+    EXPECT_EQ(capacity, 152);
+    EXPECT_LT(got, 152 * 4);
+    const int64_t held = swr_get_delay(rec.swr, 32000);
+    EXPECT_GT(held, 0);
+    EXPECT_EQ(ff_buffer_size(&rec, 101 * 4),
+              av_rescale_rnd(held + 101, 48000, 32000, AV_ROUND_UP) * 4);
+}
+
+TEST(ResampleBuffer, GrowsOnlyAndKeepsTheBlock)
+{
+    ResampleRec rec{};
+    EXPECT_EQ(ff_res_get_buffer(&rec, 1000), 0);
+    ASSERT_NE(rec.buffer, nullptr);
+    EXPECT_EQ(rec.buffer_size, 1000);
+    // The whole usable size and the slack behind it are the record's.
+    std::memset(rec.buffer, 0x5a, 1000 + 64);
+    uint8_t *block = rec.buffer;
+    EXPECT_EQ(ff_res_get_buffer(&rec, 1000), 0);
+    EXPECT_EQ(ff_res_get_buffer(&rec, 10), 0);
+    EXPECT_EQ(ff_res_get_buffer(&rec, 0), 0);
+    EXPECT_EQ(rec.buffer, block);
+    EXPECT_EQ(rec.buffer_size, 1000);
+
+    EXPECT_EQ(ff_res_get_buffer(&rec, 100000), 0);
+    EXPECT_EQ(rec.buffer_size, 100000);
+    EXPECT_EQ(rec.buffer[999], 0x5a);  // kept across the growth
+    rec.free_buffer = 1;
+    ff_cleanup_resample(&rec);
+    EXPECT_EQ(rec.buffer, nullptr);
+    EXPECT_EQ(rec.buffer_size, 0);
+    EXPECT_EQ(rec.free_buffer, 0);
+}
+
+TEST(ResampleBuffer, HostBlockFromFfAllocGrowsAndStaysTheHosts)
+{
+    ResampleRec rec{};
+    rec.buffer = static_cast<uint8_t *>(ff_alloc(32 + 64));
+    ASSERT_NE(rec.buffer, nullptr);
+    rec.buffer_size = 32;
+    EXPECT_EQ(ff_res_get_buffer(&rec, 4096), 0);
+    EXPECT_EQ(rec.buffer_size, 4096);
+    // free_buffer 0: clean-up leaves the block to the host.
+    ff_cleanup_resample(&rec);
+    ASSERT_NE(rec.buffer, nullptr);
+    EXPECT_EQ(rec.buffer_size, 4096);
+    ff_free(rec.buffer);
+}
+
+TEST(ResampleBuffer, FailedGrowthLeavesNoBuffer)
+{
+    ResampleRec rec{};
+    ASSERT_EQ(ff_res_get_buffer(&rec, 256), 0);
+    // More than FFmpeg's allocator hands out; the old block is released,
+    // which the leak checker confirms.
+    EXPECT_EQ(ff_res_get_buffer(&rec, INT_MAX), -1);
+    EXPECT_EQ(rec.buffer, nullptr);
+    EXPECT_EQ(rec.buffer_size, 0);
+    EXPECT_EQ(ff_res_get_buffer(&rec, 256), 0);
+    EXPECT_NE(rec.buffer, nullptr);
+    rec.free_buffer = 1;
+    ff_cleanup_resample(&rec);
+}
+
+TEST(ResampleBuffer, AllocatorPair)
+{
+    EXPECT_EQ(ff_alloc(-1), nullptr);
+    EXPECT_EQ(ff_alloc(INT_MIN), nullptr);
+    void *p = ff_alloc(100);
+    ASSERT_NE(p, nullptr);
+    std::memset(p, 0, 100);
+    ff_free(p);
+    ff_free(nullptr);
+}
+
+TEST(ResampleCleanup, TwiceAndThenAgainFromTheStart)
+{
+    ResampleRec rec = stereo_rec();
+    ASSERT_EQ(ff_init_resample(&rec, nullptr, 0), 0);
+    ASSERT_EQ(ff_res_get_buffer(&rec, 512), 0);
+    rec.free_buffer = 1;
+    ff_cleanup_resample(&rec);
+    ff_cleanup_resample(&rec);
+    EXPECT_EQ(rec.swr, nullptr);
+    EXPECT_EQ(rec.buffer, nullptr);
+
+    ASSERT_EQ(ff_init_resample(&rec, nullptr, 0), 0);
+    std::vector<uint8_t> in(4000, 0);
+    const int32_t need = ff_buffer_size(&rec, 4000);
+    ASSERT_EQ(ff_res_get_buffer(&rec, need), 0);
+    int32_t capacity = 0;
+    EXPECT_GT(ff_resample(&rec, in.data(), 4000, rec.buffer, &capacity, 0), 0);
+    rec.free_buffer = 1;
+    ff_cleanup_resample(&rec);
+    ff_cleanup_resample(nullptr);
+}
+
+// Records the host should not pass: every call answers 0 (or an error code
+// for set-up) and nothing divides by zero or touches freed memory.
+struct BadRecord {
+    const char *name;
+    bool init_fails;
+    void (*spoil)(ResampleRec &);  // applied before set-up
+    void (*spoil_live)(ResampleRec &);  // applied after set-up
+};
+
+void PrintTo(const BadRecord &c, std::ostream *os) { *os << c.name; }
+
+const BadRecord kBadRecords[] = {
+    {"zero_filled", true, [](ResampleRec &r) { r = ResampleRec{}; }, nullptr},
+    {"unknown_input_format", true, [](ResampleRec &r) { r.in_sample_fmt = 77; }, nullptr},
+    {"unknown_output_format", true, [](ResampleRec &r) { r.out_sample_fmt = -5; },
+     nullptr},
+    {"negative_channels", true,
+     [](ResampleRec &r) {
+         r.in_channel_layout = 0;
+         r.in_channels = -1;
+     },
+     nullptr},
+    {"zero_in_channels_on_live_record", false, nullptr,
+     [](ResampleRec &r) { r.in_channels = 0; }},
+    {"negative_in_channels_on_live_record", false, nullptr,
+     [](ResampleRec &r) { r.in_channels = -1; }},
+    {"no_bytes_per_sample_on_live_record", false, nullptr,
+     [](ResampleRec &r) { r.in_bytes_per_sample = 0; }},
+    {"zero_rates_on_live_record", false, nullptr,
+     [](ResampleRec &r) {
+         r.in_sample_rate = 0;
+         r.out_sample_rate = 0;
+     }},
+};
+
+class ResampleBadRecord : public testing::TestWithParam<BadRecord> {};
+
+TEST_P(ResampleBadRecord, AnswersZero)
+{
+    const BadRecord &c = GetParam();
+    SCOPED_TRACE(c.name);
+    ResampleRec rec = stereo_rec();
+    if (c.spoil)
+        c.spoil(rec);
+    RecordGuard guard(rec);
+    const int32_t init = ff_init_resample(&rec, nullptr, 0);
+    if (c.init_fails) {
+        EXPECT_LT(init, 0);
+        EXPECT_EQ(rec.swr, nullptr);
+    } else {
+        ASSERT_EQ(init, 0);
+    }
+    if (c.spoil_live)
+        c.spoil_live(rec);
+
+    std::vector<uint8_t> in(4096, 7), out(65536);
+    EXPECT_EQ(ff_buffer_size(&rec, 4096), 0);
+    int32_t capacity = 0;
+    EXPECT_EQ(ff_resample(&rec, in.data(), 4096, out.data(), &capacity, 0), 0);
+    EXPECT_EQ(capacity, 0);
+    EXPECT_EQ(ff_resample(&rec, nullptr, 0, out.data(), &capacity, 1), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Input, ResampleBadRecord, testing::ValuesIn(kBadRecords),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(ResampleBadArguments, NullPointersAnswerZero)
+{
+    EXPECT_EQ(ff_init_resample(nullptr, nullptr, 0), AVERROR(EINVAL));
+    EXPECT_EQ(ff_buffer_size(nullptr, 100), 0);
+    EXPECT_EQ(ff_res_get_buffer(nullptr, 100), -1);
+    int32_t capacity = 0;
+    EXPECT_EQ(ff_resample(nullptr, nullptr, 0, nullptr, &capacity, 0), 0);
+
+    ResampleRec rec = stereo_rec();
+    RecordGuard guard(rec);
+    ASSERT_EQ(ff_init_resample(&rec, nullptr, 0), 0);
+    std::vector<uint8_t> in(400, 3), out(4096);
+    EXPECT_EQ(ff_resample(&rec, in.data(), 400, out.data(), nullptr, 0), 0);
+    capacity = 0;
+    EXPECT_EQ(ff_resample(&rec, in.data(), 400, nullptr, &capacity, 0), 0);
+    EXPECT_EQ(capacity, 150);
+    capacity = -5;
+    EXPECT_EQ(ff_resample(&rec, in.data(), 400, out.data(), &capacity, 0), 0);
+    EXPECT_EQ(capacity, -5);
+    // No input bytes to read: what the converter holds may still come out.
+    capacity = 1024;
+    EXPECT_GE(ff_resample(&rec, nullptr, 400, out.data(), &capacity, 0), 0);
+}
+
+}  // namespace
