@@ -110,6 +110,13 @@ const SetupFailure kSetupFailures[] = {
                 std::to_string(AVERROR(EINVAL)) + "\n" + kTeardown;
      },
      [] { return AVERROR(EINVAL); }},
+    // The source's time base 1/0 is out of range.
+    {"zero_sample_rate", "volume", "0.5", [](FilterRec &r) { r.sample_rate = 0; },
+     [] {
+         return "setup_af(): avfilter_graph_create_filter failed : " +
+                std::to_string(AVERROR(ERANGE)) + "\n" + kTeardown;
+     },
+     [] { return AVERROR(ERANGE); }},
     {"source_filter_has_no_input", "anullsrc", nullptr, nullptr,
      [] {
          return kTeardown + "setup_af(): Error connecting filters : " +
@@ -258,27 +265,37 @@ TEST(FilterRun, PartialSampleFramesAreIgnored)
     GetCapturedStdout();
 }
 
+// More planes than an AVFrame has data pointers take the frame's extended
+// plane list.
 TEST(FilterRun, PlanarFramesGoOutOnePlaneAtATime)
 {
-    FilterRec rec = s16_stereo();
-    rec.sample_fmt = AV_SAMPLE_FMT_S16P;
-    ASSERT_EQ(setup_af("anull", nullptr, &rec), 0);
-    // Left plane all 1, right plane all 2.
-    std::vector<uint8_t> block(256 * 2 * 2);
-    for (size_t i = 0; i < block.size(); i += 2)
-        block[i] = i < block.size() / 2 ? 1 : 2;
-    PcmSink sink;
-    EXPECT_EQ(run_af(&rec, block.data(), static_cast<int32_t>(block.size()), &sink,
-                     PcmSink::write),
-              -11);
-    ASSERT_EQ(rec.frames_out, 1);
-    ASSERT_EQ(sink.writes.size(), 2u);
-    EXPECT_EQ(sink.writes[0], std::vector<uint8_t>(block.begin(), block.begin() + 512));
-    EXPECT_EQ(sink.writes[1], std::vector<uint8_t>(block.begin() + 512, block.end()));
-    FilterRec *handle = &rec;
-    CaptureStdout();
-    clean_af(&handle);
-    GetCapturedStdout();
+    for (int channels : {2, 12}) {
+        SCOPED_TRACE(std::to_string(channels) + " channels");
+        FilterRec rec = s16_stereo();
+        rec.sample_fmt = AV_SAMPLE_FMT_S16P;
+        rec.channels = channels;
+        rec.channel_layout = (uint64_t{1} << channels) - 1;
+        ASSERT_EQ(setup_af("anull", nullptr, &rec), 0);
+        // Plane c holds the value c + 1 in every sample.
+        constexpr int kFrames = 256;
+        std::vector<uint8_t> block(static_cast<size_t>(kFrames) * 2 * channels, 0);
+        for (size_t i = 0; i < block.size(); i += 2)
+            block[i] = static_cast<uint8_t>(i / (kFrames * 2) + 1);
+        PcmSink sink;
+        EXPECT_EQ(run_af(&rec, block.data(), static_cast<int32_t>(block.size()), &sink,
+                         PcmSink::write),
+                  -11);
+        EXPECT_EQ(rec.frames_out, 1);
+        ASSERT_EQ(sink.writes.size(), static_cast<size_t>(channels));
+        for (int c = 0; c < channels; c++) {
+            const auto plane = block.begin() + c * kFrames * 2;
+            EXPECT_EQ(sink.writes[c], std::vector<uint8_t>(plane, plane + kFrames * 2));
+        }
+        FilterRec *handle = &rec;
+        CaptureStdout();
+        clean_af(&handle);
+        GetCapturedStdout();
+    }
 }
 
 TEST(FilterRun, NullWriteFunctionDropsTheFrames)

@@ -6,6 +6,7 @@
 
 extern "C" {
 #include <libavutil/channel_layout.h>
+#include <libavutil/common.h>
 #include <libavutil/error.h>
 #include <libavutil/opt.h>
 #include <libavutil/samplefmt.h>
@@ -24,6 +25,16 @@ const char *sample_format_name(int32_t format)
 {
     const char *name = av_get_sample_fmt_name(static_cast<AVSampleFormat>(format));
     return name ? name : "none";
+}
+
+// Whether libswresample would stay inside the host's blocks: it is handed
+// one pointer each way, so a planar format must carry one channel, and the
+// mask must name as many channels as the size arithmetic counts with.
+bool fits_one_plane(int32_t format, uint64_t mask, int32_t channels)
+{
+    if (mask != 0 && av_popcount64(mask) != channels)
+        return false;
+    return channels <= 1 || !av_sample_fmt_is_planar(static_cast<AVSampleFormat>(format));
 }
 
 // The converter's layout for a channel mask. A zero mask names no channels,
@@ -88,6 +99,9 @@ extern "C" FLATAV_API int32_t ff_init_resample(ResampleRec *rec, const double *m
     // ff_cleanup_resample before it initialises again.
     if (rec->swr)
         return 0;
+    if (!fits_one_plane(rec->in_sample_fmt, rec->in_channel_layout, rec->in_channels) ||
+        !fits_one_plane(rec->out_sample_fmt, rec->out_channel_layout, rec->out_channels))
+        return AVERROR(EINVAL);
     rec->swr = swr_alloc();
     if (!rec->swr)
         return AVERROR(ENOMEM);
