@@ -92,8 +92,7 @@ extern "C" FLATAV_API const AVInputFormat *ff_probe(DecodeRec *avrec, AVProbeDat
         return nullptr;
     report_message(avrec->callbacks, "%s begin", kName);
     console_log("%s(): 01, buff_size=%d\n", kName, probe_data ? probe_data->buf_size : 0);
-    const AVInputFormat *format =
-        probe_data && probe_data->buf ? av_probe_input_format(probe_data, 1) : nullptr;
+    const AVInputFormat *format = probe_data ? av_probe_input_format(probe_data, 1) : nullptr;
     console_log("%s(): 02\n", kName);
 
     // Texts an earlier probe left are released, not leaked.
