@@ -317,6 +317,20 @@ FLATAV_API int32_t ff_seek4(DecodeRec *avrec);
  * when new_pos is not -2, sets it to new_pos. */
 FLATAV_API int64_t ff_context_pos(DecodeRec *avrec, int64_t new_pos);
 
+/* Probe input laid out as FFmpeg's AVProbeData, for hosts without FFmpeg's
+ * headers: buf holds buf_size bytes followed by 32 zero bytes of padding;
+ * filename (a name hint, may be "") and mime_type (may be NULL) help the
+ * guess. Pass it to ff_probe cast to struct AVProbeData *. */
+typedef struct FlatavProbeData {
+    const char *filename;   /*  0 */
+    unsigned char *buf;     /*  8 */
+    int32_t buf_size;       /* 16 */
+    int32_t reserved_20;    /* 20 */
+    const char *mime_type;  /* 24 */
+} FlatavProbeData;
+
+#define FLATAV_PROBE_PADDING 32 /* AVPROBE_PADDING_SIZE */
+
 /* Names the container format matching probe_data's bytes and keeps copies of
  * its names in avrec->format_name / format_long_name (released by
  * ff_cleanup_decoder). Returns FFmpeg's format (never freed), or NULL. */

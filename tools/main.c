@@ -14,6 +14,7 @@ typedef struct Command {
 static const Command kCommands[] = {
     {"info", cmd_info, "info FILE                  streams, tags and chapters of a source"},
     {"decode", cmd_decode, "decode IN OUT [--stream N] decode audio to raw packed PCM"},
+    {"probe", cmd_probe, "probe FILE                 container format from the first bytes and from the source"},
 };
 
 static void usage(void)
