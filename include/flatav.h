@@ -537,7 +537,8 @@ typedef struct BufferDecodeRec {
 } BufferDecodeRec;
 
 /* Opens an MLP (is_mlp non-zero) or DST decoder: 0, 2 no decoder, 3 no
- * frame, or FFmpeg's negative code. */
+ * frame (or packet), or FFmpeg's negative code. Set channels (DST needs
+ * them), sample_fmt and sample_rate first. */
 FLATAV_API int32_t ff_init_decoder(int32_t is_mlp, BufferDecodeRec *rec);
 /* Decodes one packet; copies one frame of PCM to dst. Returns its bytes, or
  * FFmpeg's negative code (-11: feed more packets). */

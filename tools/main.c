@@ -14,6 +14,7 @@ typedef struct Command {
 static const Command kCommands[] = {
     {"info", cmd_info, "info FILE                  streams, tags and chapters of a source"},
     {"decode", cmd_decode, "decode IN OUT [--stream N] decode audio to raw packed PCM"},
+    {"mlp", cmd_mlp, "mlp IN.mlp OUT.raw         decode an MLP elementary stream to raw PCM"},
 };
 
 static void usage(void)
