@@ -551,8 +551,9 @@ FLATAV_API void ff_decoder_cleanup(BufferDecodeRec *rec);
 typedef struct MemDecodeRec MemDecodeRec;
 
 /* Creates an MLP elementary-stream decoder (codec_select 1) reading through
- * read_fn and writing PCM through write_fn. NULL on failure. Release with
- * mem_clean. */
+ * read_fn and writing PCM through write_fn; reads fill an input buffer of
+ * buffer_alloc bytes up to refill_size (1..buffer_alloc). NULL on failure,
+ * with a line on standard output. Release with mem_clean. */
 FLATAV_API MemDecodeRec *mem_init(void *user, MemReadFn read_fn,
                                   PcmWriteFn write_fn, int32_t codec_select,
                                   int32_t buffer_alloc, int32_t refill_size);

@@ -118,6 +118,8 @@ extern "C" FLATAV_API int32_t ff_decode_buffer(BufferDecodeRec *rec, const uint8
 
     // Not reference-counted: the decoder copies the bytes it keeps.
     AVPacket *pkt = packet_of(ctx);
+    if (!pkt)
+        return AVERROR(EINVAL);
     pkt->data = const_cast<uint8_t *>(data);
     pkt->size = size;
     int r = avcodec_send_packet(ctx, pkt);

@@ -47,8 +47,8 @@ int32_t decode_and_write(MemDecodeRec *rec)
             return written > INT32_MAX ? INT32_MAX : (int32_t)written;
         if (r < 0)
             return r;
+        // The next receive releases this frame's buffers.
         written += write_frame(rec, rec->frame);
-        av_frame_unref(rec->frame);
     }
 }
 
