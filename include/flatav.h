@@ -551,7 +551,8 @@ typedef struct BufferDecodeRec {
 } BufferDecodeRec;
 
 /* Opens an MLP (is_mlp non-zero) or DST decoder: 0, 2 no decoder, 3 no
- * frame, or FFmpeg's negative code. */
+ * frame (or packet), or FFmpeg's negative code. Set channels (DST needs
+ * them), sample_fmt and sample_rate first. */
 FLATAV_API int32_t ff_init_decoder(int32_t is_mlp, BufferDecodeRec *rec);
 /* Decodes one packet; copies one frame of PCM to dst. Returns its bytes, or
  * FFmpeg's negative code (-11: feed more packets). */
@@ -564,8 +565,9 @@ FLATAV_API void ff_decoder_cleanup(BufferDecodeRec *rec);
 typedef struct MemDecodeRec MemDecodeRec;
 
 /* Creates an MLP elementary-stream decoder (codec_select 1) reading through
- * read_fn and writing PCM through write_fn. NULL on failure. Release with
- * mem_clean. */
+ * read_fn and writing PCM through write_fn; reads fill an input buffer of
+ * buffer_alloc bytes up to refill_size (1..buffer_alloc). NULL on failure,
+ * with a line on standard output. Release with mem_clean. */
 FLATAV_API MemDecodeRec *mem_init(void *user, MemReadFn read_fn,
                                   PcmWriteFn write_fn, int32_t codec_select,
                                   int32_t buffer_alloc, int32_t refill_size);

@@ -6,5 +6,6 @@
 int cmd_info(int argc, char **argv);
 int cmd_decode(int argc, char **argv);
 int cmd_probe(int argc, char **argv);
+int cmd_mlp(int argc, char **argv);
 
 #endif

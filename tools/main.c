@@ -15,6 +15,7 @@ static const Command kCommands[] = {
     {"info", cmd_info, "info FILE                  streams, tags and chapters of a source"},
     {"decode", cmd_decode, "decode IN OUT [--stream N] decode audio to raw packed PCM"},
     {"probe", cmd_probe, "probe FILE                 container format from the first bytes and from the source"},
+    {"mlp", cmd_mlp, "mlp IN.mlp OUT.raw         decode an MLP elementary stream to raw PCM"},
 };
 
 static void usage(void)
