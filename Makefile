@@ -45,6 +45,8 @@ bench: deps
 	cmake --build $(BUILD) --target bench-media
 	$(BUILD)/bench/flatav_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bash bench/callgrind_ratio.sh $(BUILD) $(BUILD)/bench-media/minute.flac $(BUILD)/bench-media/minute.mp3
+	$(BUILD)/bench/flatav_encode_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+	bash bench/callgrind_encode.sh $(BUILD) $(BUILD)/bench-media/minute.s16
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -3,6 +3,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -12,6 +14,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include "encoder/encoder.h"
 #include "flatav.h"
 #include "media.h"
 
@@ -78,12 +81,25 @@ TEST(SampleFormat, ChoosesFromTheEncodersList)
         {ff_get_encoder_06, 0, AV_SAMPLE_FMT_U8, AV_SAMPLE_FMT_S32P},
         {ff_get_encoder_03, 0, AV_SAMPLE_FMT_DBL, AV_SAMPLE_FMT_S16},
     };
+    // The lists the examples assume are those of this FFmpeg's encoders.
+    const std::pair<int32_t (*)(), std::vector<AVSampleFormat>> lists[] = {
+        {ff_get_encoder_03, {AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S32}},
+        {ff_get_encoder_06, {AV_SAMPLE_FMT_S32P, AV_SAMPLE_FMT_FLTP, AV_SAMPLE_FMT_S16P}},
+        {ff_get_encoder_01, {AV_SAMPLE_FMT_S32P, AV_SAMPLE_FMT_S16P}},
+        {ff_get_encoder_12, {AV_SAMPLE_FMT_FLTP}},
+    };
+    for (const auto &[id, expected] : lists) {
+        const AVCodec *codec = avcodec_find_encoder((AVCodecID)id());
+        ASSERT_NE(codec, nullptr);
+        std::vector<AVSampleFormat> list;
+        for (const AVSampleFormat *f = flatav::supported_sample_fmts(codec);
+             f && *f != AV_SAMPLE_FMT_NONE; f++)
+            list.push_back(*f);
+        ASSERT_EQ(list, expected) << codec->name;
+    }
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(avcodec_get_name((AVCodecID)c.codec())) + " " +
                      av_get_sample_fmt_name(c.host) + " " + std::to_string(c.bits));
-        // The lists these examples assume.
-        const AVCodec *codec = avcodec_find_encoder((AVCodecID)c.codec());
-        ASSERT_NE(codec, nullptr);
         EXPECT_EQ(ff_get_encoder_sample_format(c.codec(), c.bits, c.host), c.expected);
     }
     // No encoder, and an encoder without formats (a video encoder).
