@@ -70,10 +70,10 @@ bool apply_channel_mask(const EncodeRec *avrec, AVCodecContext *c)
     return true;
 }
 
-// Steps 2 to 11 of the open. Every object it creates is referenced from the
-// record at once (output context, encoder context, I/O buffer, and the I/O
-// context through the output context), so that release_output can undo a
-// failure at any step.
+// The open from choosing the container to writing the header. Every object
+// it creates is referenced from the record at once (output context, encoder
+// context, I/O buffer, and the I/O context through the output context), so
+// that release_output can undo a failure at any step.
 const char *open_output(EncodeRec *avrec)
 {
     const HostCallbacks *callbacks = avrec->callbacks;
