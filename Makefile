@@ -47,6 +47,8 @@ bench: deps
 	bash bench/callgrind_ratio.sh $(BUILD) $(BUILD)/bench-media/minute.flac $(BUILD)/bench-media/minute.mp3
 	$(BUILD)/bench/flatav_mlp_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bash bench/mlp_callgrind.sh $(BUILD) $(BUILD)/bench-media/short16.mlp $(BUILD)/bench-media/short24.mlp
+	$(BUILD)/bench/flatav_encode_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+	bash bench/callgrind_encode.sh $(BUILD) $(BUILD)/bench-media/minute.s16
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)

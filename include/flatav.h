@@ -411,22 +411,27 @@ typedef struct EncodeRec {
 } EncodeRec;
 
 /* Opens an output with one audio stream and an encoder; the container bytes
- * go to write_packet/seek. Returns NULL on success, else an error text.
- * Release with ff_cleanup_encoder. */
+ * go to write_packet/seek (seek NULL: the muxer sees an output that cannot
+ * seek). Returns NULL on success, else an error text. Release with
+ * ff_cleanup_encoder; a failed open has already released what it made. */
 FLATAV_API const char *ff_open_encoder(EncodeRec *avrec);
 
 /* Encodes buf_size bytes of PCM (buf interleaved, or planes when the record
  * is planar; buf must then be non-NULL). buf NULL drains the encoder and
  * writes the trailer. Returns the packet size written, 0 when the encoder
- * kept the frame, a negative code on failure; the drain returns 0 or -1. */
+ * kept the frame, a negative code on failure; the drain returns 0 or -1 (-1
+ * also for a second drain, which writes nothing). */
 FLATAV_API int32_t ff_encode_audio2(EncodeRec *avrec, const uint8_t *buf,
                                     uint8_t **planes, int32_t buf_size);
 
 /* FFmpeg's buffer size for the whole sample frames that byte_count holds in
- * the output stream's format. */
+ * the output stream's format; AVERROR(EINVAL) without an open output. */
 FLATAV_API int32_t ff_buff_size(EncodeRec *avrec, int32_t byte_count);
 
-/* Releases what an open created. Does nothing for a record never opened. */
+/* Releases what an open and the encode calls created (output, its I/O
+ * context and buffer, encoder, frame) and clears those fields; writes no
+ * trailer. Does nothing for a record never opened; a second call does
+ * nothing either. */
 FLATAV_API void ff_cleanup_encoder(EncodeRec *avrec);
 
 /* Opens an output for stream copy: the stream copies the parameters of
@@ -476,7 +481,8 @@ FLATAV_API int32_t ff_get_encoder_sample_format(int32_t codec_id,
 FLATAV_API int32_t ff_format_supported(int32_t codec1, int32_t codec2);
 
 /* Writes the list of video codecs ("E:", "D:", "|", name, ",") into buffer,
- * without a terminating zero; returns its length. The buffer must hold it. */
+ * without a terminating zero; returns its length. The buffer must hold it;
+ * buffer NULL only returns the length. */
 FLATAV_API int32_t ff_gvc(char *buffer);
 
 /* Prints every muxer to the console trace. */

@@ -16,6 +16,10 @@ static const Command kCommands[] = {
     {"decode", cmd_decode, "decode IN OUT [--stream N] decode audio to raw packed PCM"},
     {"probe", cmd_probe, "probe FILE                 container format from the first bytes and from the source"},
     {"mlp", cmd_mlp, "mlp IN.mlp OUT.raw         decode an MLP elementary stream to raw PCM"},
+    {"transcode", cmd_transcode,
+     "transcode IN OUT [--codec NAME] [--bitrate N]\n"
+     "                             decode IN's audio and encode it into OUT"},
+    {"encoders", cmd_encoders, "encoders                   the encoders and the sample formats they take"},
 };
 
 static void usage(void)
