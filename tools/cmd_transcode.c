@@ -249,7 +249,7 @@ int cmd_transcode(int argc, char **argv)
     }
 
     Source src;
-    if (source_open(&src, o.in, 0) != 0) {
+    if (source_open(&src, o.in, 0, 0) != 0) {
         source_close(&src);
         return 1;
     }
