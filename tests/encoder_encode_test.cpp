@@ -206,44 +206,39 @@ TEST(EncodeCall, HostWriteFailureIsReported)
 // stream's; packets of encode calls keep the encoder's. MPEG-TS counts in
 // 1/90000 s, so the drained packets stand at their true time while the
 // others count 44100ths as 90000ths.
-TEST(Drain, RescalesDelayedPacketsToTheStreamTimeBase)
+TEST(Encode, PacketsAreInTheStreamTimeBase)
 {
+    // Containers whose time base is not the sample rate's: every packet, of
+    // the encode calls and of the drain, is converted into it.
     const int64_t samples = 1152 * 20;
     const Signal signal(Pcm::fltp, 44100, samples);
-    Output output("out.ts", "aac", 0);
-    ASSERT_EQ(output.open(signal), nullptr);
-    ASSERT_TRUE(output.encode(signal));
-    EXPECT_EQ(output.rec.audio_st->time_base.den, 90000);
+    for (const char *name : {"out.ts", "out.mka"}) {
+        SCOPED_TRACE(name);
+        Output output(name, "aac", 0);
+        ASSERT_EQ(output.open(signal), nullptr);
+        ASSERT_TRUE(output.encode(signal));
+        EXPECT_EQ(output.results.back(), 0) << "the drain wrote the trailer";
+        const AVRational tb = output.rec.audio_st->time_base;
+        ASSERT_NE(tb.den, 44100);
 
-    int status = 0;
-    std::vector<uint8_t> out = run_capture(
-        "ffprobe -v error -select_streams a:0 -show_entries packet=pts -of csv=p=0 " +
-            shell_quote(output.saved()),
-        &status);
-    ASSERT_EQ(status, 0);
-    std::vector<int64_t> pts;
-    std::istringstream lines(std::string(out.begin(), out.end()));
-    for (std::string line; std::getline(lines, line);)
-        if (!line.empty())
-            pts.push_back(std::atoll(line.c_str()));
-    // AAC gives a packet per 1024 samples, one of them the priming frame.
-    const size_t packets = (samples + 1023) / 1024 + 1;
-    ASSERT_EQ(pts.size(), packets);
-    // Packets of the encode calls come first, then the drain's.
-    const size_t first_drained = (size_t)std::count_if(
-        output.results.begin(), output.results.end() - 1, [](int32_t r) { return r > 0; });
-    ASSERT_LT(first_drained, packets);
-    // Packet i carries the encoder's pts 1024 * (i - 1): the first is the
-    // priming frame.
-    auto encoder_pts = [](size_t i) { return 1024 * ((int64_t)i - 1); };
-    for (size_t i = 1; i < packets; i++) {
-        SCOPED_TRACE("packet " + std::to_string(i));
-        int64_t step = 1024;  // written as it is
-        if (i == first_drained)
-            step = av_rescale(encoder_pts(i), 90000, 44100) - encoder_pts(i - 1);
-        else if (i > first_drained)
-            step = av_rescale(1024, 90000, 44100);
-        EXPECT_NEAR(pts[i] - pts[i - 1], step, 1);
+        int status = 0;
+        std::vector<uint8_t> out = run_capture(
+            "ffprobe -v error -select_streams a:0 -show_entries packet=pts -of csv=p=0 " +
+                shell_quote(output.saved()),
+            &status);
+        ASSERT_EQ(status, 0);
+        std::vector<int64_t> pts;
+        std::istringstream lines(std::string(out.begin(), out.end()));
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty())
+                pts.push_back(std::atoll(line.c_str()));
+        // AAC gives a packet per 1024 samples, one of them the priming frame.
+        ASSERT_EQ(pts.size(), (size_t)((samples + 1023) / 1024 + 1));
+        const double step = 1024.0 * tb.den / (44100.0 * tb.num);
+        for (size_t i = 1; i < pts.size(); i++)
+            EXPECT_NEAR(pts[i] - pts[i - 1], step, 1) << "packet " << i;
+        EXPECT_NEAR(ffprobe_duration(output.saved()), (double)samples / 44100,
+                    2 * 1024.0 / 44100);
     }
 }
 

@@ -110,9 +110,12 @@ int32_t encode_audio_frame(EncodeRec *avrec, AVPacket *pkt, const uint8_t *buf,
         return ret;
     }
 
-    // Written as the encoder made it: timestamps in the encoder's time base.
-    // Further packets that the encoder has ready wait for the next call.
+    // Timestamps go from the encoder's time base to the stream's, as the
+    // drain's do: where the muxer chose another time base (Matroska, MPEG-TS)
+    // unconverted ones would be wrong or refused. Further packets that the
+    // encoder has ready wait for the next call.
     const int32_t size = pkt->size;
+    av_packet_rescale_ts(pkt, c->time_base, avrec->audio_st->time_base);
     ret = av_write_frame(avrec->av_format_context, pkt);
     av_packet_unref(pkt);
     if (ret < 0) {
