@@ -7,20 +7,13 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "encoder.h"
 #include "host/report.h"
 
 namespace flatav {
 namespace {
 
 constexpr const char *kName = "ff_open_encoder_raw";
-constexpr int kIoBufferSize = 4096;
-constexpr int kIoBufferAlloc = kIoBufferSize + AV_INPUT_BUFFER_PADDING_SIZE;
-
-#if LIBAVFORMAT_VERSION_MAJOR >= 61
-using WritePacketFn = int (*)(void *, const uint8_t *, int);
-#else
-using WritePacketFn = int (*)(void *, uint8_t *, int);
-#endif
 
 // The source container's codec tag stays only where the output container
 // knows it for this codec (or has no tags at all): a tag from another
@@ -34,18 +27,6 @@ void keep_known_codec_tag(const AVOutputFormat *ofmt, AVCodecParameters *par)
         !av_codec_get_tag2(ofmt->codec_tag, par->codec_id, &tag))
         return;
     par->codec_tag = 0;
-}
-
-// What a failed open made is released here: the record keeps nothing that
-// ff_cleanup_encoder (which does nothing before a successful open) would
-// have to release.
-const char *fail(EncodeRec *avrec, AVFormatContext *ctx, AVIOContext *io, const char *text)
-{
-    if (io)
-        avio_context_free(&io);  // its buffer is io_buffer, freed next
-    av_freep(&avrec->io_buffer);
-    avformat_free_context(ctx);
-    return text;
 }
 
 // add_stream_raw: the stream, its parameters copied or declared.
@@ -80,6 +61,39 @@ const char *add_stream_raw(EncodeRec *avrec, AVFormatContext *ctx, AVStream **ou
     return nullptr;
 }
 
+// The open up to the header. What it creates goes into the record at once,
+// so that release_output can undo a failure at any step.
+const char *open_output_raw(EncodeRec *avrec)
+{
+    AVFormatContext *ctx = nullptr;
+    avformat_alloc_output_context2(&ctx, nullptr, nullptr, avrec->output_file_name);
+    if (!ctx)
+        return "avformat_alloc_output_context2 failed";
+    avrec->av_format_context = ctx;
+
+    avrec->io_buffer = (uint8_t *)av_malloc(kOutputBufferAlloc);
+    if (!avrec->io_buffer)
+        return "av_malloc for buffer failed";
+    ctx->pb = avio_alloc_context(avrec->io_buffer, kOutputBufferSize, 1, avrec->io_opaque,
+                                 avrec->read_packet, avio_write_fn(avrec->write_packet),
+                                 avrec->seek);
+    if (!ctx->pb)
+        return "avio_alloc_context failed";
+    av_freep(&ctx->url);
+    ctx->url = av_strdup(avrec->output_file_name ? avrec->output_file_name : "");
+
+    AVStream *st = nullptr;
+    if (const char *failure = add_stream_raw(avrec, ctx, &st))
+        return failure;
+
+    const int ret = avformat_write_header(ctx, nullptr);
+    if (ret != 0)
+        return format_static("avformat_write_header failed %d", ret);
+    avrec->output_format = ctx->oformat;
+    avrec->audio_st = st;
+    return nullptr;
+}
+
 }  // namespace
 }  // namespace flatav
 
@@ -88,39 +102,24 @@ using namespace flatav;
 extern "C" FLATAV_API const char *ff_open_encoder_raw(EncodeRec *avrec)
 {
     if (!avrec)
-        return "ff_open_encoder_raw: no record";
+        return "avrec = NULL";
     avrec->opened = 0;
     report_message(avrec->callbacks, "%s begin", kName);
+    // The writer makes no encoder: the host's av_codec_context is left alone
+    // (a zero-filled record has none).
+    AVCodecContext *host_codec_context = avrec->av_codec_context;
+    avrec->av_codec_context = nullptr;
+    avrec->av_format_context = nullptr;
+    avrec->io_buffer = nullptr;
 
-    AVFormatContext *ctx = nullptr;
-    avformat_alloc_output_context2(&ctx, nullptr, nullptr, avrec->output_file_name);
-    if (!ctx)
-        return "avformat_alloc_output_context2 failed";
-
-    avrec->io_buffer = (uint8_t *)av_malloc(kIoBufferAlloc);
-    if (!avrec->io_buffer)
-        return fail(avrec, ctx, nullptr, "av_malloc for buffer failed");
-    AVIOContext *io = avio_alloc_context(avrec->io_buffer, kIoBufferSize, 1,
-                                         avrec->io_opaque, avrec->read_packet,
-                                         (WritePacketFn)avrec->write_packet, avrec->seek);
-    if (!io)
-        return fail(avrec, ctx, nullptr, "avio_alloc_context failed");
-    ctx->pb = io;
-    av_freep(&ctx->url);
-    ctx->url = av_strdup(avrec->output_file_name ? avrec->output_file_name : "");
-
-    AVStream *st = nullptr;
-    if (const char *failure = add_stream_raw(avrec, ctx, &st))
-        return fail(avrec, ctx, io, failure);
-
-    const int ret = avformat_write_header(ctx, nullptr);
-    if (ret != 0)
-        return fail(avrec, ctx, io, format_static("avformat_write_header failed %d", ret));
-
-    avrec->output_format = ctx->oformat;
+    const char *failure = open_output_raw(avrec);
+    if (failure)
+        // A failed open releases what it created: clean-up finds nothing.
+        release_output(avrec);
+    avrec->av_codec_context = host_codec_context;
+    if (failure)
+        return failure;
     avrec->opened = 1;
-    avrec->audio_st = st;
-    avrec->av_format_context = ctx;
     report_message(avrec->callbacks, "%s end", kName);
     return nullptr;
 }

@@ -25,6 +25,16 @@ constexpr int kDeclaredFrameSize = 576;
 constexpr int kDeclaredChannels = 2;
 constexpr int kDeclaredSampleSize = 2;
 
+// avio_alloc_context's write function takes a const buffer from
+// libavformat 61 on. The host's function has the older form; it only reads
+// the buffer, so it serves both.
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using AvioWriteFn = int (*)(void *, const uint8_t *, int);
+#else
+using AvioWriteFn = int (*)(void *, uint8_t *, int);
+#endif
+inline AvioWriteFn avio_write_fn(IoWriteFn fn) { return reinterpret_cast<AvioWriteFn>(fn); }
+
 // A host's AVSampleFormat value, AV_SAMPLE_FMT_NONE when FFmpeg has no such
 // format.
 AVSampleFormat sample_format(int32_t value);

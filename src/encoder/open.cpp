@@ -16,17 +16,6 @@ constexpr const char *kName = "ff_open_encoder";
 
 const char *text_or_null(const char *text) { return text ? text : "(null)"; }
 
-// avio_alloc_context's write function takes a const buffer from
-// libavformat 61 on. The host's function has the older form; it only reads
-// the buffer, so it serves both.
-#if LIBAVFORMAT_VERSION_MAJOR >= 61
-using AvioWriteFn = int (*)(void *, const uint8_t *, int);
-#else
-using AvioWriteFn = int (*)(void *, uint8_t *, int);
-#endif
-
-AvioWriteFn avio_write_fn(IoWriteFn fn) { return reinterpret_cast<AvioWriteFn>(fn); }
-
 void report_sizes(const EncodeRec *avrec, int frame_size)
 {
     char line[kTextSize];
