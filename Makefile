@@ -45,6 +45,10 @@ bench: deps
 	cmake --build $(BUILD) --target bench-media
 	$(BUILD)/bench/flatav_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bash bench/callgrind_ratio.sh $(BUILD) $(BUILD)/bench-media/minute.flac $(BUILD)/bench-media/minute.mp3
+	$(BUILD)/bench/flatav_mlp_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+	bash bench/mlp_callgrind.sh $(BUILD) $(BUILD)/bench-media/short16.mlp $(BUILD)/bench-media/short24.mlp
+	$(BUILD)/bench/flatav_encode_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
+	bash bench/callgrind_encode.sh $(BUILD) $(BUILD)/bench-media/minute.s16
 	$(BUILD)/bench/flatav_resample_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	$(BUILD)/bench/flatav_filter_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bash bench/callgrind_convert.sh $(BUILD)

@@ -15,7 +15,10 @@ make() {
     "$@" -fflags +bitexact -flags:a +bitexact "$out/$name.tmp.${name##*.}"
   mv "$out/$name.tmp.${name##*.}" "$out/$name"
 }
-make long.flac 600 -c:a flac
+make long.flac 600 -c:a flac -sample_fmt s16
 make long.mp3 600 -c:a libmp3lame -b:a 192k
-make minute.flac 60 -c:a flac
+make minute.flac 60 -c:a flac -sample_fmt s16
 make minute.mp3 60 -c:a libmp3lame -b:a 192k
+# Raw stereo 16-bit PCM for the encoding benchmarks.
+make long.s16 600 -f s16le -c:a pcm_s16le
+make minute.s16 60 -f s16le -c:a pcm_s16le

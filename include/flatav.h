@@ -317,6 +317,20 @@ FLATAV_API int32_t ff_seek4(DecodeRec *avrec);
  * when new_pos is not -2, sets it to new_pos. */
 FLATAV_API int64_t ff_context_pos(DecodeRec *avrec, int64_t new_pos);
 
+/* Probe input laid out as FFmpeg's AVProbeData, for hosts without FFmpeg's
+ * headers: buf holds buf_size bytes followed by 32 zero bytes of padding;
+ * filename (a name hint, may be "") and mime_type (may be NULL) help the
+ * guess. Pass it to ff_probe cast to struct AVProbeData *. */
+typedef struct FlatavProbeData {
+    const char *filename;   /*  0 */
+    unsigned char *buf;     /*  8 */
+    int32_t buf_size;       /* 16 */
+    int32_t reserved_20;    /* 20 */
+    const char *mime_type;  /* 24 */
+} FlatavProbeData;
+
+#define FLATAV_PROBE_PADDING 32 /* AVPROBE_PADDING_SIZE */
+
 /* Names the container format matching probe_data's bytes and keeps copies of
  * its names in avrec->format_name / format_long_name (released by
  * ff_cleanup_decoder). Returns FFmpeg's format (never freed), or NULL. */
@@ -397,22 +411,27 @@ typedef struct EncodeRec {
 } EncodeRec;
 
 /* Opens an output with one audio stream and an encoder; the container bytes
- * go to write_packet/seek. Returns NULL on success, else an error text.
- * Release with ff_cleanup_encoder. */
+ * go to write_packet/seek (seek NULL: the muxer sees an output that cannot
+ * seek). Returns NULL on success, else an error text. Release with
+ * ff_cleanup_encoder; a failed open has already released what it made. */
 FLATAV_API const char *ff_open_encoder(EncodeRec *avrec);
 
 /* Encodes buf_size bytes of PCM (buf interleaved, or planes when the record
  * is planar; buf must then be non-NULL). buf NULL drains the encoder and
  * writes the trailer. Returns the packet size written, 0 when the encoder
- * kept the frame, a negative code on failure; the drain returns 0 or -1. */
+ * kept the frame, a negative code on failure; the drain returns 0 or -1 (-1
+ * also for a second drain, which writes nothing). */
 FLATAV_API int32_t ff_encode_audio2(EncodeRec *avrec, const uint8_t *buf,
                                     uint8_t **planes, int32_t buf_size);
 
 /* FFmpeg's buffer size for the whole sample frames that byte_count holds in
- * the output stream's format. */
+ * the output stream's format; AVERROR(EINVAL) without an open output. */
 FLATAV_API int32_t ff_buff_size(EncodeRec *avrec, int32_t byte_count);
 
-/* Releases what an open created. Does nothing for a record never opened. */
+/* Releases what an open and the encode calls created (output, its I/O
+ * context and buffer, encoder, frame) and clears those fields; writes no
+ * trailer. Does nothing for a record never opened; a second call does
+ * nothing either. */
 FLATAV_API void ff_cleanup_encoder(EncodeRec *avrec);
 
 /* Opens an output for stream copy: the stream copies the parameters of
@@ -462,7 +481,8 @@ FLATAV_API int32_t ff_get_encoder_sample_format(int32_t codec_id,
 FLATAV_API int32_t ff_format_supported(int32_t codec1, int32_t codec2);
 
 /* Writes the list of video codecs ("E:", "D:", "|", name, ",") into buffer,
- * without a terminating zero; returns its length. The buffer must hold it. */
+ * without a terminating zero; returns its length. The buffer must hold it;
+ * buffer NULL only returns the length. */
 FLATAV_API int32_t ff_gvc(char *buffer);
 
 /* Prints every muxer to the console trace. */
@@ -537,7 +557,8 @@ typedef struct BufferDecodeRec {
 } BufferDecodeRec;
 
 /* Opens an MLP (is_mlp non-zero) or DST decoder: 0, 2 no decoder, 3 no
- * frame, or FFmpeg's negative code. */
+ * frame (or packet), or FFmpeg's negative code. Set channels (DST needs
+ * them), sample_fmt and sample_rate first. */
 FLATAV_API int32_t ff_init_decoder(int32_t is_mlp, BufferDecodeRec *rec);
 /* Decodes one packet; copies one frame of PCM to dst. Returns its bytes, or
  * FFmpeg's negative code (-11: feed more packets). */
@@ -550,8 +571,9 @@ FLATAV_API void ff_decoder_cleanup(BufferDecodeRec *rec);
 typedef struct MemDecodeRec MemDecodeRec;
 
 /* Creates an MLP elementary-stream decoder (codec_select 1) reading through
- * read_fn and writing PCM through write_fn. NULL on failure. Release with
- * mem_clean. */
+ * read_fn and writing PCM through write_fn; reads fill an input buffer of
+ * buffer_alloc bytes up to refill_size (1..buffer_alloc). NULL on failure,
+ * with a line on standard output. Release with mem_clean. */
 FLATAV_API MemDecodeRec *mem_init(void *user, MemReadFn read_fn,
                                   PcmWriteFn write_fn, int32_t codec_select,
                                   int32_t buffer_alloc, int32_t refill_size);

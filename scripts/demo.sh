@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes a demo input (tagged, with chapters) and shows what the flatav tool
-# learns from it and decodes.
+# learns from it, decodes it, transcodes it to FLAC and MP3 and describes
+# the results.
 set -euo pipefail
 build=${1:-build}
 demo="$build/demo"
@@ -32,3 +33,14 @@ echo "== flatav info $demo/demo.mka"
 echo
 echo "== flatav decode $demo/demo.mka $demo/demo.raw"
 "$flatav" decode "$demo/demo.mka" "$demo/demo.raw"
+echo
+echo "== flatav encoders"
+"$flatav" encoders
+for out in demo.flac demo.mp3; do
+  echo
+  echo "== flatav transcode $demo/demo.mka $demo/$out"
+  "$flatav" transcode "$demo/demo.mka" "$demo/$out"
+  echo
+  echo "== flatav info $demo/$out"
+  "$flatav" info "$demo/$out"
+done

@@ -4,6 +4,7 @@
 #include "flatav.h"
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavformat/avio.h>
 #include <libavutil/error.h>
 #include <libavutil/rational.h>
@@ -17,6 +18,13 @@ static_assert(sizeof(void *) == 8, "the record layouts are those of 64-bit targe
 static_assert(FLATAV_ERROR_EAGAIN == AVERROR(EAGAIN), "FLATAV_ERROR_EAGAIN");
 static_assert(FLATAV_ERROR_EOF == AVERROR_EOF, "FLATAV_ERROR_EOF");
 static_assert(FLATAV_SEEK_SIZE == AVSEEK_SIZE, "FLATAV_SEEK_SIZE");
+
+static_assert(sizeof(FlatavProbeData) == sizeof(AVProbeData), "FlatavProbeData");
+static_assert(offsetof(FlatavProbeData, filename) == offsetof(AVProbeData, filename), "filename");
+static_assert(offsetof(FlatavProbeData, buf) == offsetof(AVProbeData, buf), "buf");
+static_assert(offsetof(FlatavProbeData, buf_size) == offsetof(AVProbeData, buf_size), "buf_size");
+static_assert(offsetof(FlatavProbeData, mime_type) == offsetof(AVProbeData, mime_type), "mime_type");
+static_assert(FLATAV_PROBE_PADDING == AVPROBE_PADDING_SIZE, "FLATAV_PROBE_PADDING");
 
 static_assert(sizeof(FlatavRational) == sizeof(AVRational), "FlatavRational");
 static_assert(offsetof(FlatavRational, num) == offsetof(AVRational, num), "num");

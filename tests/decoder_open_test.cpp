@@ -273,6 +273,21 @@ TEST(DecoderOpen, EmptyCustomIoSource)
     EXPECT_EQ(src.rec.av_format_context, nullptr);
 }
 
+TEST(DecoderOpen, ZeroFilledRecordFailsCleanly)
+{
+    // Custom-I/O mode without a read function or a file name.
+    DecodeRec rec{};
+    const char *failure = ff_decoder_open(&rec);
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(std::string(failure).rfind("(1)avformat_open_input failed ", 0), 0u) << failure;
+    EXPECT_NE(std::string(failure).find("file=(null)"), std::string::npos) << failure;
+    ff_cleanup_decoder(&rec);
+    EXPECT_EQ(rec.avio_context, nullptr);
+    EXPECT_NE(ff_decoder_open(nullptr), nullptr);
+    ff_cleanup_decoder(nullptr);
+    EXPECT_EQ(ff_decode_audio(nullptr, nullptr, nullptr, nullptr, 0, nullptr), -1);
+}
+
 TEST(DecoderOpen, ForcedInputFormatInCustomIoMode)
 {
     // Raw PCM has no header to probe: only a forced format opens it.

@@ -14,6 +14,12 @@ typedef struct Command {
 static const Command kCommands[] = {
     {"info", cmd_info, "info FILE                  streams, tags and chapters of a source"},
     {"decode", cmd_decode, "decode IN OUT [--stream N] decode audio to raw packed PCM"},
+    {"probe", cmd_probe, "probe FILE                 container format from the first bytes and from the source"},
+    {"mlp", cmd_mlp, "mlp IN.mlp OUT.raw         decode an MLP elementary stream to raw PCM"},
+    {"transcode", cmd_transcode,
+     "transcode IN OUT [--codec NAME] [--bitrate N]\n"
+     "                             decode IN's audio and encode it into OUT"},
+    {"encoders", cmd_encoders, "encoders                   the encoders and the sample formats they take"},
     {"filters", cmd_filters, "filters                    the audio filters FFmpeg offers"},
 };
 

@@ -27,7 +27,7 @@ static void print_error(void *user, const char *text)
     fprintf(stderr, "flatav: %s\n", text);
 }
 
-int source_open(Source *s, const char *path, int print_tags)
+int source_open(Source *s, const char *path, int print_tags, int try_seek)
 {
     memset(s, 0, sizeof *s);
     s->print_tags = print_tags;
@@ -38,7 +38,7 @@ int source_open(Source *s, const char *path, int print_tags)
     }
     s->rec.callbacks = &s->callbacks;
     s->rec.file_name = path;
-    s->rec.try_seek = 1;
+    s->rec.try_seek = try_seek ? 1 : 0;
     s->rec.packed_output = 1;
     s->rec.audio_stream_index = -1;
     s->rec.request_sample_fmt = -1;
@@ -102,6 +102,20 @@ int bytes_per_sample(int fmt)
     if (fmt < 0 || fmt >= (int)(sizeof kFormatBytes / sizeof kFormatBytes[0]))
         return 0;
     return kFormatBytes[fmt];
+}
+
+const char *delivered_format_name(int reported_fmt, int measured_bytes)
+{
+    const int packed = packed_sample_format(reported_fmt);
+    if (bytes_per_sample(packed) == measured_bytes)
+        return sample_format_name(packed);
+    switch (measured_bytes) {
+    case 1: return "8-bit";
+    case 2: return "16-bit";
+    case 4: return "32-bit";
+    case 8: return "64-bit";
+    default: return "unknown";
+    }
 }
 
 void grow_audio_buffer(void *always_null, AudioBuffer *abuf, int32_t need)

@@ -14,12 +14,27 @@ typedef struct Source {
 
 /* Opens path (a URL through FFmpeg, a file through the library's custom-I/O
  * callbacks). print_tags: print metadata and chapters as they arrive.
+ * try_seek: make the library's trial seek, which tells whether the source
+ * is seekable but leaves the read position wherever the seek went (for some
+ * containers not the first packet): only for sources not decoded afterwards.
  * Returns 0, or -1 after printing why. Close with source_close either way. */
-int source_open(Source *s, const char *path, int print_tags);
+int source_open(Source *s, const char *path, int print_tags, int try_seek);
 void source_close(Source *s);
 
 /* The first audio stream whose decoder opened, or -1. */
 int source_first_audio(const Source *s);
+
+/* The packed format a decoder delivered, named from the stream's reported
+ * format when its sample size agrees with what was measured, else by size
+ * alone (the decoder FFmpeg picks may differ from the one that described
+ * the stream). */
+const char *delivered_format_name(int reported_fmt, int measured_bytes);
+
+/* The packed format a decoder delivered, named from the stream's reported
+ * format when its sample size agrees with what was measured, else by size
+ * alone (the decoder FFmpeg picks may differ from the one that described
+ * the stream). */
+const char *delivered_format_name(int reported_fmt, int measured_bytes);
 
 /* Sample format helpers (AVSampleFormat values). */
 const char *sample_format_name(int fmt);

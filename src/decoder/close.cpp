@@ -13,6 +13,8 @@ using namespace flatav;
 extern "C" FLATAV_API void ff_cleanup_decoder(DecodeRec *avrec)
 {
     constexpr const char *kName = "ff_cleanup_decoder";
+    if (!avrec)
+        return;
     const HostCallbacks *callbacks = avrec->callbacks;
     report_message(callbacks, "%s begin", kName);
 

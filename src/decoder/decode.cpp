@@ -112,6 +112,8 @@ extern "C" FLATAV_API int32_t ff_decode_audio(DecodeRec *avrec, uint8_t *buf,
                                               int32_t expected_size,
                                               int32_t *error_count)
 {
+    if (!avrec)
+        return -1;
     avrec->call_status = 0;
     if (avrec->read_mode == 3)
         return read_raw_packet(avrec);

@@ -110,21 +110,48 @@ bool set_up_converter(DecodeRec *avrec, const AVFrame *frame, int channels)
     return true;
 }
 
+// Where a SwrContext keeps its input format and layout, found once through
+// the public option table: reading them there costs two loads per frame, a
+// lookup by name would cost thousands of instructions.
+struct ConverterInputFields {
+    int sample_fmt_offset = -1;
+    int layout_offset = -1;
+};
+
+const ConverterInputFields &converter_input_fields()
+{
+    static const ConverterInputFields fields = [] {
+        ConverterInputFields f;
+        const AVClass *swr_class = swr_get_class();
+        const AVOption *fmt = av_opt_find(&swr_class, "in_sample_fmt", nullptr, 0,
+                                          AV_OPT_SEARCH_FAKE_OBJ);
+        const AVOption *layout = av_opt_find(&swr_class, "in_chlayout", nullptr, 0,
+                                             AV_OPT_SEARCH_FAKE_OBJ);
+        if (fmt && fmt->type == AV_OPT_TYPE_SAMPLE_FMT)
+            f.sample_fmt_offset = fmt->offset;
+        if (layout && layout->type == AV_OPT_TYPE_CHLAYOUT)
+            f.layout_offset = layout->offset;
+        return f;
+    }();
+    return fields;
+}
+
 // The converter, once made, stays for the life of the record. A frame it was
 // not made for (another channel count or sample format, which a stream may
 // switch to mid-way) would make it read and write past the buffers, so such
 // a frame gets a converter of its own.
 bool converter_fits(SwrContext *swr, const AVFrame *frame)
 {
-    int64_t in_fmt = AV_SAMPLE_FMT_NONE;
-    AVChannelLayout in_layout{};
-    if (av_opt_get_int(swr, "in_sample_fmt", 0, &in_fmt) < 0 ||
-        av_opt_get_chlayout(swr, "in_chlayout", 0, &in_layout) < 0)
-        return false;
-    bool fits = in_fmt == frame->format &&
-                in_layout.nb_channels == frame->ch_layout.nb_channels;
-    av_channel_layout_uninit(&in_layout);
-    return fits;
+    const ConverterInputFields &fields = converter_input_fields();
+    if (fields.sample_fmt_offset < 0 || fields.layout_offset < 0)
+        return true;  // cannot tell: keep it, as a converter is meant to stay
+    const auto *base = reinterpret_cast<const uint8_t *>(swr);
+    const auto *in_fmt =
+        reinterpret_cast<const enum AVSampleFormat *>(base + fields.sample_fmt_offset);
+    const auto *in_layout =
+        reinterpret_cast<const AVChannelLayout *>(base + fields.layout_offset);
+    return *in_fmt == frame->format &&
+           in_layout->nb_channels == frame->ch_layout.nb_channels;
 }
 
 }  // namespace

@@ -183,6 +183,8 @@ using namespace flatav;
 
 extern "C" FLATAV_API const char *ff_decoder_open(DecodeRec *avrec)
 {
+    if (!avrec)
+        return "ff_decoder_open: no record";
     const HostCallbacks *callbacks = avrec->callbacks;
     trace(callbacks, "%s begin", kName);
 

@@ -1,0 +1,303 @@
+// Packet hand-out: durations, copies and raw packets of the selected stream,
+// compared with the packets the ffmpeg tool copies from the same file.
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <libavcodec/packet.h>
+#include <libavformat/avformat.h>
+#include <libavutil/md5.h>
+}
+
+#include "flatav.h"
+#include "media.h"
+#include "test_host.h"
+
+using namespace flatav_test;
+
+namespace {
+
+struct ReferencePacket {
+    int size;
+    std::string md5;
+};
+
+struct ReferencePackets {
+    std::vector<ReferencePacket> packets;
+    double total_seconds = 0;
+};
+
+// The ffmpeg tool's stream copy of one stream, as frame checksums.
+ReferencePackets reference_packets(const std::string &path, int stream)
+{
+    int status = 0;
+    const std::vector<uint8_t> out =
+        run_capture("ffmpeg -nostdin -v error -i " + shell_quote(path) + " -map 0:" +
+                        std::to_string(stream) + " -c copy -f framemd5 -",
+                    &status);
+    EXPECT_EQ(status, 0);
+    ReferencePackets ref;
+    std::istringstream lines(std::string(out.begin(), out.end()));
+    std::string line;
+    int64_t tb_num = 1, tb_den = 1, durations = 0;
+    while (std::getline(lines, line)) {
+        if (line.rfind("#tb 0: ", 0) == 0) {
+            std::sscanf(line.c_str(), "#tb 0: %ld/%ld", &tb_num, &tb_den);
+            continue;
+        }
+        if (line.empty() || line[0] == '#')
+            continue;
+        long long dts, pts, duration;
+        int index, size;
+        char md5[33] = "";
+        if (std::sscanf(line.c_str(), "%d, %lld, %lld, %lld, %d, %32s", &index, &dts, &pts,
+                        &duration, &size, md5) == 6) {
+            ref.packets.push_back({size, md5});
+            durations += duration;
+        }
+    }
+    ref.total_seconds = (double)durations * tb_num / tb_den;
+    return ref;
+}
+
+std::string md5_of(const uint8_t *data, int size)
+{
+    uint8_t digest[16];
+    av_md5_sum(digest, data, size);
+    char hex[33];
+    for (int i = 0; i < 16; i++)
+        std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    return hex;
+}
+
+struct PacketCase {
+    const char *file;
+    int stream;
+};
+
+void PrintTo(const PacketCase &c, std::ostream *os) { *os << c.file; }
+
+class PacketModes : public testing::TestWithParam<PacketCase> {};
+
+TEST_P(PacketModes, DurationsSumToTheStreamDuration)
+{
+    const PacketCase &c = GetParam();
+    OpenedSource src(media_path(c.file));
+    ASSERT_EQ(src.open(), nullptr);
+    src.rec.audio_stream_index = c.stream;
+    src.rec.read_mode = 1;
+    src.rec.position = 123.0;
+    double times[2] = {0, 0};
+    src.rec.packet_times = times;
+
+    const ReferencePackets ref = reference_packets(media_path(c.file), c.stream);
+    size_t packets = 0;
+    int32_t got;
+    while ((got = ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr)) == 0)
+        packets++;
+    EXPECT_EQ(got, -1);
+    EXPECT_EQ(src.rec.end_of_stream, 1);
+    EXPECT_EQ(packets, ref.packets.size());
+    EXPECT_EQ(src.rec.packet_count, (int)packets);
+    EXPECT_NEAR(times[1], ref.total_seconds, 1e-6);
+    EXPECT_EQ(src.rec.position, 123.0) << "durations mode leaves the position";
+    EXPECT_EQ(src.rec.packet_duration_sum, 0.0);
+    ASSERT_FALSE(src.recorder.messages.empty());
+}
+
+TEST_P(PacketModes, CopiesAndRawPacketsAreTheSourcePackets)
+{
+    const PacketCase &c = GetParam();
+    const ReferencePackets ref = reference_packets(media_path(c.file), c.stream);
+    ASSERT_FALSE(ref.packets.empty());
+
+    OpenedSource copy(media_path(c.file));
+    ASSERT_EQ(copy.open(), nullptr);
+    copy.rec.audio_stream_index = c.stream;
+    copy.rec.read_mode = 2;
+    std::vector<uint8_t> buf(1 << 16);
+
+    OpenedSource raw(media_path(c.file));
+    ASSERT_EQ(raw.open(), nullptr);
+    raw.rec.audio_stream_index = c.stream;
+    raw.rec.read_mode = 3;
+    raw.rec.raw_pkt = ff_pkt_new();
+    ASSERT_NE(raw.rec.raw_pkt, nullptr);
+
+    for (size_t i = 0; i < ref.packets.size(); i++) {
+        SCOPED_TRACE(i);
+        const int32_t copied = ff_decode_audio(&copy.rec, buf.data(), nullptr, nullptr,
+                                               (int32_t)buf.size(), nullptr);
+        ASSERT_EQ(copied, ref.packets[i].size);
+        EXPECT_EQ(md5_of(buf.data(), copied), ref.packets[i].md5);
+
+        const int32_t size = ff_decode_audio(&raw.rec, nullptr, nullptr, nullptr, 0, nullptr);
+        ASSERT_EQ(size, ref.packets[i].size);
+        EXPECT_EQ(md5_of(raw.rec.raw_pkt->data, size), ref.packets[i].md5);
+        EXPECT_EQ(raw.rec.raw_pkt->stream_index, c.stream);
+        EXPECT_EQ(copy.rec.position, raw.rec.position) << "both from the packet's pts";
+        ff_pkt_clean(raw.rec.raw_pkt);
+    }
+    EXPECT_EQ(ff_decode_audio(&copy.rec, buf.data(), nullptr, nullptr, (int32_t)buf.size(),
+                              nullptr),
+              -1);
+    EXPECT_EQ(ff_decode_audio(&raw.rec, nullptr, nullptr, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(raw.rec.end_of_stream, 1);
+    EXPECT_EQ(raw.rec.raw_packet_count, (int64_t)ref.packets.size());
+    EXPECT_EQ(raw.rec.packet_count, 0) << "raw mode does not count packets read";
+    EXPECT_NEAR(raw.rec.packet_duration_sum, ref.total_seconds, 1e-6);
+    EXPECT_NEAR(copy.rec.packet_duration_sum, ref.total_seconds, 1e-6);
+    ff_pkt_free(raw.rec.raw_pkt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, PacketModes,
+                         testing::Values(PacketCase{"sweep.mp3", 0}, PacketCase{"sweep.flac", 0},
+                                         PacketCase{"sweep.m4a", 0}, PacketCase{"sweep.ogg", 0},
+                                         PacketCase{"video_audio.mkv", 1}),
+                         [](const testing::TestParamInfo<PacketCase> &info) {
+                             std::string name = info.param.file;
+                             for (char &ch : name)
+                                 if (!isalnum((unsigned char)ch))
+                                     ch = '_';
+                             return name;
+                         });
+
+TEST(CopyMode, CapacityBoundsAndThePacketCallback)
+{
+    const std::string path = media_path("sweep.mp3");
+    const ReferencePackets ref = reference_packets(path, 0);
+    const int32_t size = ref.packets[0].size;
+    std::vector<uint8_t> buf(size);
+
+    struct Case {
+        int32_t expected_size, raw_buffer_size, answer;
+        bool callback;
+        int32_t result;
+        bool copied, counted;
+    } cases[] = {
+        {size, 0, 1, false, size, true, true},            // fits expected_size
+        {size - 1, size, 1, false, size, true, true},     // fits raw_buffer_size
+        {size - 1, size - 1, 1, false, -3, false, true},  // fits neither: still counted
+        {size, 0, 0, true, -2, false, false},             // the host takes it
+        {size, 0, 5, true, size, true, true},             // the host lets it be copied
+    };
+    for (const Case &k : cases) {
+        SCOPED_TRACE(testing::Message() << k.expected_size << "/" << k.raw_buffer_size
+                                        << " callback " << k.callback);
+        OpenedSource src(path);
+        ASSERT_EQ(src.open(), nullptr);
+        src.rec.audio_stream_index = 0;
+        src.rec.read_mode = 2;
+        src.rec.raw_buffer_size = k.raw_buffer_size;
+        src.rec.position = -1;
+        static int32_t answer;
+        static std::vector<int32_t> offered;
+        answer = k.answer;
+        offered.clear();
+        if (k.callback) {
+            src.recorder.callbacks.packet_cb = [](void *opaque, const uint8_t *, int32_t sz,
+                                                  int32_t capacity) -> int32_t {
+                EXPECT_NE(opaque, nullptr);
+                offered.push_back(sz);
+                offered.push_back(capacity);
+                return answer;
+            };
+            src.rec.io_opaque = &offered;
+        }
+        std::fill(buf.begin(), buf.end(), 0);
+        EXPECT_EQ(ff_decode_audio(&src.rec, buf.data(), nullptr, nullptr, k.expected_size,
+                                  nullptr),
+                  k.result);
+        EXPECT_EQ(md5_of(buf.data(), size) == ref.packets[0].md5, k.copied);
+        EXPECT_EQ(src.rec.packet_duration_sum > 0, k.counted);
+        EXPECT_NE(src.rec.position, -1) << "the position follows the pts in every case";
+        if (k.callback) {
+            EXPECT_EQ(offered, (std::vector<int32_t>{size, k.expected_size}));
+        }
+    }
+}
+
+TEST(CopyMode, NullBufferIsTooSmall)
+{
+    OpenedSource src(media_path("sweep.mp3"));
+    ASSERT_EQ(src.open(), nullptr);
+    src.rec.audio_stream_index = 0;
+    src.rec.read_mode = 2;
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 1 << 20, nullptr), -3);
+}
+
+TEST(RawMode, PositionsAreLessTheWholeSecondsOfTheStartTime)
+{
+    // MPEG-TS starts at 1.4 s: positions are pts seconds less 1, not 1.4.
+    OpenedSource src(media_path("sweep.ts"));
+    ASSERT_EQ(src.open(), nullptr);
+    ASSERT_EQ(src.rec.av_format_context->start_time, 1400000);
+    src.rec.audio_stream_index = 0;
+    src.rec.read_mode = 3;
+    src.rec.raw_pkt = ff_pkt_new();
+    ASSERT_GT(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
+    const int64_t pts = src.rec.raw_pkt->pts;
+    EXPECT_EQ(src.rec.position, (double)((float)(pts / 90000.0) - 1.0f));
+    EXPECT_NEAR(src.rec.position, 0.4, 1e-3);
+    ff_pkt_clean(src.rec.raw_pkt);
+    ff_pkt_free(src.rec.raw_pkt);
+}
+
+TEST(RawMode, EndOfStreamStaysUntilAnotherModeClearsIt)
+{
+    OpenedSource src(media_path("sweep.flac"));
+    ASSERT_EQ(src.open(), nullptr);
+    src.rec.audio_stream_index = 0;
+    src.rec.read_mode = 3;
+    src.rec.raw_pkt = ff_pkt_new();
+    while (ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr) > 0)
+        ff_pkt_clean(src.rec.raw_pkt);
+    EXPECT_EQ(src.rec.end_of_stream, 1);
+
+    src.rec.position = 0;
+    ASSERT_EQ(ff_seek4(&src.rec), 0);
+    EXPECT_GT(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
+    EXPECT_EQ(src.rec.end_of_stream, 1) << "raw mode only ever sets it";
+    ff_pkt_clean(src.rec.raw_pkt);
+
+    src.rec.read_mode = 1;
+    double times[2] = {};
+    src.rec.packet_times = times;
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
+    EXPECT_EQ(src.rec.end_of_stream, 0);
+    ff_pkt_free(src.rec.raw_pkt);
+}
+
+TEST(RawMode, WithoutPacketObjectOrSource)
+{
+    OpenedSource src(media_path("sweep.flac"));
+    ASSERT_EQ(src.open(), nullptr);
+    src.rec.audio_stream_index = 0;
+    src.rec.read_mode = 3;
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(src.recorder.errors.size(), 1u);
+
+    DecodeRec never_opened{};
+    never_opened.read_mode = 3;
+    never_opened.raw_pkt = ff_pkt_new();
+    EXPECT_EQ(ff_decode_audio(&never_opened, nullptr, nullptr, nullptr, 0, nullptr), -1);
+    ff_pkt_free(never_opened.raw_pkt);
+}
+
+TEST(PacketObject, SizeNewCleanFree)
+{
+    EXPECT_EQ(ff_pkt_size(), (int32_t)sizeof(AVPacket));
+    AVPacket *pkt = ff_pkt_new();
+    ASSERT_NE(pkt, nullptr);
+    ff_pkt_clean(pkt);  // safe before any read
+    ff_pkt_clean(pkt);
+    ff_pkt_free(pkt);
+    ff_pkt_clean(nullptr);
+    ff_pkt_free(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,315 @@
+/* flatav transcode IN OUT [--codec NAME] [--bitrate N]: decode the first
+ * audio stream of IN and encode it into OUT. The container follows OUT's
+ * extension, or NAME when that names a container; the encoder follows NAME,
+ * or OUT's extension. OUT "-" writes to standard output, which cannot seek.
+ *
+ * The way through the library: ff_decode_audio hands out packed PCM in the
+ * decoder's format; ff_get_encoder_sample_format says which format the
+ * encoder wants for it; the PCM is converted to that format (planar formats
+ * plane by plane) and given to ff_encode_audio2 in blocks of
+ * audio_input_frame_size samples; a call without data drains the encoder
+ * and writes the trailer. */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "commands.h"
+#include "encoders.h"
+#include "progress.h"
+#include "source.h"
+
+/* Samples per call for encoders that take any length. */
+enum { kAnyLengthBlock = 4096 };
+
+typedef struct Transcode {
+    EncodeRec rec;
+    HostCallbacks callbacks;
+    int in_fmt, out_fmt, channels;
+    int in_frame_bytes;   /* bytes of one sample frame as decoded */
+    int out_sample_bytes; /* bytes of one sample as encoded */
+    int block;            /* samples per channel per encode call */
+    uint8_t *converted;   /* one block in the encoder's format */
+    uint8_t **planes;     /* plane pointers into converted */
+    uint8_t *pending;     /* decoded PCM not yet encoded */
+    size_t pending_start, pending_size, pending_capacity;
+    int64_t samples;
+} Transcode;
+
+static void print_error(void *user, const char *text)
+{
+    (void)user;
+    fprintf(stderr, "flatav: %s\n", text);
+}
+
+static int append_pending(Transcode *t, const uint8_t *data, size_t size)
+{
+    if (t->pending_start > 0) {
+        memmove(t->pending, t->pending + t->pending_start, t->pending_size);
+        t->pending_start = 0;
+    }
+    if (t->pending_size + size > t->pending_capacity) {
+        size_t capacity = (t->pending_size + size) * 2;
+        uint8_t *bigger = (uint8_t *)realloc(t->pending, capacity);
+        if (!bigger)
+            return -1;
+        t->pending = bigger;
+        t->pending_capacity = capacity;
+    }
+    memcpy(t->pending + t->pending_size, data, size);
+    t->pending_size += size;
+    return 0;
+}
+
+/* Encodes n samples per channel from the front of the pending PCM. */
+static int encode_block(Transcode *t, int n)
+{
+    const uint8_t *pcm = t->pending + t->pending_start;
+    const int32_t bytes = n * t->channels * t->out_sample_bytes;
+    int32_t result;
+    if (is_planar_format(t->out_fmt)) {
+        /* The planes of a short last block are n samples apart. */
+        convert_samples(pcm, t->in_fmt, t->converted, t->out_fmt, t->channels, n, n);
+        for (int ch = 0; ch < t->channels; ch++)
+            t->planes[ch] = t->converted + (size_t)ch * n * t->out_sample_bytes;
+        result = ff_encode_audio2(&t->rec, t->planes[0], t->planes, bytes);
+    } else if (packed_sample_format(t->in_fmt) == t->out_fmt) {
+        result = ff_encode_audio2(&t->rec, pcm, NULL, bytes);
+    } else {
+        convert_samples(pcm, t->in_fmt, t->converted, t->out_fmt, t->channels, n, 0);
+        result = ff_encode_audio2(&t->rec, t->converted, NULL, bytes);
+    }
+    t->pending_start += (size_t)n * t->in_frame_bytes;
+    t->pending_size -= (size_t)n * t->in_frame_bytes;
+    t->samples += n;
+    if (result < 0) {
+        fprintf(stderr, "flatav: encoding stopped with code %d\n", result);
+        return -1;
+    }
+    return 0;
+}
+
+/* Encodes every whole block of the pending PCM; with flush, the rest too. */
+static int encode_pending(Transcode *t, int flush)
+{
+    for (;;) {
+        const int available = (int)(t->pending_size / t->in_frame_bytes);
+        const int n = available < t->block ? (flush ? available : 0) : t->block;
+        if (n == 0)
+            return 0;
+        if (encode_block(t, n) != 0)
+            return -1;
+    }
+}
+
+typedef struct Options {
+    const char *in, *out, *codec;
+    int32_t bit_rate;
+} Options;
+
+static int parse_options(int argc, char **argv, Options *o)
+{
+    memset(o, 0, sizeof *o);
+    for (int i = 0; i < argc; i++) {
+        if (strcmp(argv[i], "--codec") == 0 && i + 1 < argc) {
+            o->codec = argv[++i];
+        } else if (strcmp(argv[i], "--bitrate") == 0 && i + 1 < argc) {
+            char *end = NULL;
+            long value = strtol(argv[++i], &end, 10);
+            if (!end || *end || value <= 0 || value > INT32_MAX) {
+                fprintf(stderr, "flatav: --bitrate wants bits per second, not '%s'\n", argv[i]);
+                return -1;
+            }
+            o->bit_rate = (int32_t)value;
+        } else if (!o->in) {
+            o->in = argv[i];
+        } else if (!o->out) {
+            o->out = argv[i];
+        } else {
+            return -1;
+        }
+    }
+    return o->in && o->out ? 0 : -1;
+}
+
+/* Chooses the encoder's sample format for the decoded PCM. */
+static int choose_format(const Options *o, int in_fmt,
+                         int32_t *codec_id)
+{
+    *codec_id = o->codec ? codec_id_for_encoder(o->codec) : 0;
+    if (!*codec_id)
+        *codec_id = codec_id_for_file(o->out);
+    if (!*codec_id) {
+        if (!o->codec) {
+            fprintf(stderr, "flatav: no encoder goes with the extension of %s; "
+                            "choose one with --codec NAME\n", o->out);
+            return -1;
+        }
+        return in_fmt; /* an encoder of no fixed id: offer it the PCM as decoded */
+    }
+    /* The chooser matches bits per sample as stored: 24-bit PCM decodes to
+     * 32-bit samples, and asking for 32 keeps all of its bits. */
+    const int fmt =
+        ff_get_encoder_sample_format(*codec_id, bytes_per_sample(in_fmt) * 8, in_fmt);
+    if (fmt < 0)
+        fprintf(stderr, "flatav: this FFmpeg has no encoder for %s\n",
+                codec_name_for_id(*codec_id));
+    return fmt;
+}
+
+static int open_output(Transcode *t, const Options *o, const AudioInfo *info,
+                       HostFile *file, int32_t codec_id)
+{
+    EncodeRec *rec = &t->rec;
+    memset(rec, 0, sizeof *rec);
+    memset(&t->callbacks, 0, sizeof t->callbacks);
+    t->callbacks.error_cb = print_error;
+    rec->callbacks = &t->callbacks;
+    rec->output_file_name = o->out;
+    rec->codec_name = o->codec;
+    rec->codec_id = codec_id;
+    rec->encode = 1;
+    rec->compression_level = -1; /* the encoder's default */
+    rec->bit_rate = o->bit_rate;
+    rec->sample_fmt = t->out_fmt;
+    rec->requested_sample_fmt = t->out_fmt;
+    rec->channels = info->channels;
+    rec->sample_rate = info->sample_rate;
+    rec->io_opaque = file;
+    rec->write_packet = host_file_write;
+    rec->seek = file->file == stdout ? NULL : host_file_seek;
+
+    const char *failure = ff_open_encoder(rec);
+    if (failure) {
+        fprintf(stderr, "flatav: cannot encode %s (%d Hz, %d ch, %s): %s\n", o->out,
+                info->sample_rate, info->channels, sample_format_name(t->out_fmt), failure);
+        return -1;
+    }
+    t->block = rec->audio_input_frame_size > 0 ? rec->audio_input_frame_size
+                                               : kAnyLengthBlock;
+    t->converted = (uint8_t *)malloc((size_t)t->block * t->channels * t->out_sample_bytes);
+    t->planes = (uint8_t **)calloc((size_t)t->channels, sizeof *t->planes);
+    if (!t->converted || !t->planes) {
+        fprintf(stderr, "flatav: out of memory\n");
+        return -1;
+    }
+    return 0;
+}
+
+/* Decodes everything and encodes it as it comes; 0 or -1. */
+static int run(Transcode *t, Source *src, const AudioInfo *info)
+{
+    AudioBuffer abuf;
+    memset(&abuf, 0, sizeof abuf);
+    Progress progress;
+    progress_start(&progress, "transcoding");
+    const double total = info->duration > 0 ? info->duration / 1e6 : 0;
+    int status = 0;
+    /* Damaged packets are skipped and counted rather than ending the job. */
+    int32_t damaged = 0;
+    src->rec.decode_error_mode = 1;
+    for (;;) {
+        int32_t n = ff_decode_audio(&src->rec, NULL, NULL, &abuf, 0, &damaged);
+        if (n < 0) {
+            fprintf(stderr, "\nflatav: decoding stopped with code %d\n", n);
+            status = -1;
+            break;
+        }
+        if (n == 0 && src->rec.end_of_stream)
+            break;
+        if (append_pending(t, abuf.data, (size_t)n) != 0) {
+            fprintf(stderr, "\nflatav: out of memory\n");
+            status = -1;
+            break;
+        }
+        if (encode_pending(t, 0) != 0) {
+            status = -1;
+            break;
+        }
+        progress_update(&progress, src->rec.position, total);
+    }
+    progress_finish(&progress);
+    free_audio_buffer(&abuf);
+    if (damaged > 0)
+        fprintf(stderr, "flatav: skipped %d damaged packets of the source\n", (int)damaged);
+    if (status == 0)
+        status = encode_pending(t, 1);
+    if (status == 0 && ff_encode_audio2(&t->rec, NULL, NULL, 0) != 0) {
+        fprintf(stderr, "flatav: the encoder could not finish %s\n", t->rec.output_file_name);
+        status = -1;
+    }
+    return status;
+}
+
+int cmd_transcode(int argc, char **argv)
+{
+    Options o;
+    if (parse_options(argc, argv, &o) != 0) {
+        fprintf(stderr, "usage: flatav transcode IN OUT [--codec NAME] [--bitrate N]\n");
+        return 2;
+    }
+
+    Source src;
+    if (source_open(&src, o.in, 0, 0) != 0) {
+        source_close(&src);
+        return 1;
+    }
+    const int stream = source_first_audio(&src);
+    if (stream < 0) {
+        fprintf(stderr, "flatav: %s has no decodable audio stream\n", o.in);
+        source_close(&src);
+        return 1;
+    }
+    const AudioInfo *info = &src.rec.audio_info[stream];
+    src.rec.audio_stream_index = stream;
+    src.callbacks.grow_buffer_cb = grow_audio_buffer;
+
+    Transcode t;
+    memset(&t, 0, sizeof t);
+    t.in_fmt = packed_sample_format(info->sample_fmt);
+    t.channels = info->channels;
+    t.in_frame_bytes = bytes_per_sample(t.in_fmt) * t.channels;
+    int32_t codec_id = 0;
+    t.out_fmt = choose_format(&o, t.in_fmt, &codec_id);
+    t.out_sample_bytes = bytes_per_sample(t.out_fmt);
+    if (t.out_fmt < 0 || t.in_frame_bytes <= 0) {
+        source_close(&src);
+        return 1;
+    }
+
+    HostFile file = {NULL, o.out};
+    if (strcmp(o.out, "-") == 0)
+        file.file = stdout;
+    else if (host_file_open(&file, o.out, "wb") != 0) {
+        source_close(&src);
+        return 1;
+    }
+
+    int status = open_output(&t, &o, info, &file, codec_id);
+    if (status == 0)
+        status = run(&t, &src, info);
+    ff_cleanup_encoder(&t.rec);
+
+    if (status == 0) {
+        /* Standard output carries the container: the summary goes aside. */
+        FILE *report = file.file == stdout ? stderr : stdout;
+        fprintf(report,
+                "%s -> %s: %lld samples per channel (%.3f s), %d Hz, %d ch, "
+                "%s encoded from %s\n",
+                o.in, o.out, (long long)t.samples,
+                info->sample_rate > 0 ? (double)t.samples / info->sample_rate : 0.0,
+                info->sample_rate, info->channels, sample_format_name(t.out_fmt),
+                sample_format_name(t.in_fmt));
+    }
+    if (file.file != stdout) {
+        host_file_close(&file);
+        if (status != 0)
+            remove(o.out); /* no half-written container is left behind */
+    } else {
+        fflush(stdout);
+    }
+    free(t.converted);
+    free(t.planes);
+    free(t.pending);
+    source_close(&src);
+    return status == 0 ? 0 : 1;
+}
