@@ -1,7 +1,13 @@
-/* flatav transcode IN OUT [--codec NAME] [--bitrate N]: decode the first
- * audio stream of IN and encode it into OUT. The container follows OUT's
- * extension, or NAME when that names a container; the encoder follows NAME,
- * or OUT's extension. OUT "-" writes to standard output, which cannot seek.
+/* flatav transcode IN OUT [--codec NAME] [--bitrate N] [--filter NAME[=ARGS]]
+ * [--rate HZ] [--channels N]: decode the first audio stream of IN and encode
+ * it into OUT. The container follows OUT's extension, or NAME when that
+ * names a container; the encoder follows NAME, or OUT's extension. OUT "-"
+ * writes to standard output, which cannot seek.
+ *
+ * Between decoding and encoding the PCM may pass an FFmpeg audio filter
+ * (setup_af / run_af) and then the resampler (ff_resample), which changes
+ * the rate and remixes to another channel count; both keep the decoded
+ * sample format (pcm_chain.c).
  *
  * The way through the library: ff_decode_audio hands out packed PCM in the
  * decoder's format; ff_get_encoder_sample_format says which format the
@@ -15,6 +21,7 @@
 
 #include "commands.h"
 #include "encoders.h"
+#include "pcm_chain.h"
 #include "progress.h"
 #include "source.h"
 
@@ -24,8 +31,9 @@ enum { kAnyLengthBlock = 4096 };
 typedef struct Transcode {
     EncodeRec rec;
     HostCallbacks callbacks;
-    int in_fmt, out_fmt, channels;
-    int in_frame_bytes;   /* bytes of one sample frame as decoded */
+    PcmChain chain;       /* filter and resampler between decoder and encoder */
+    int in_fmt, out_fmt, channels, rate; /* channels and rate as encoded */
+    int in_frame_bytes;   /* bytes of one sample frame leaving the chain */
     int out_sample_bytes; /* bytes of one sample as encoded */
     int block;            /* samples per channel per encode call */
     uint8_t *converted;   /* one block in the encoder's format */
@@ -58,6 +66,12 @@ static int append_pending(Transcode *t, const uint8_t *data, size_t size)
     memcpy(t->pending + t->pending_size, data, size);
     t->pending_size += size;
     return 0;
+}
+
+/* ChainSink: the chain's output waits in the pending PCM. */
+static int pending_sink(void *user, const uint8_t *data, size_t size)
+{
+    return append_pending((Transcode *)user, data, size);
 }
 
 /* Encodes n samples per channel from the front of the pending PCM. */
@@ -102,9 +116,18 @@ static int encode_pending(Transcode *t, int flush)
 }
 
 typedef struct Options {
-    const char *in, *out, *codec;
+    const char *in, *out, *codec, *filter;
     int32_t bit_rate;
+    int rate, channels; /* 0: as decoded */
 } Options;
+
+/* A positive number up to max from argument text, or -1. */
+static long positive_number(const char *text, long max)
+{
+    char *end = NULL;
+    long value = strtol(text, &end, 10);
+    return end && !*end && value > 0 && value <= max ? value : -1;
+}
 
 static int parse_options(int argc, char **argv, Options *o)
 {
@@ -120,6 +143,21 @@ static int parse_options(int argc, char **argv, Options *o)
                 return -1;
             }
             o->bit_rate = (int32_t)value;
+        } else if (strcmp(argv[i], "--rate") == 0 && i + 1 < argc) {
+            o->rate = (int)positive_number(argv[++i], 768000);
+            if (o->rate < 0) {
+                fprintf(stderr, "flatav: --rate wants samples per second, not '%s'\n", argv[i]);
+                return -1;
+            }
+        } else if (strcmp(argv[i], "--channels") == 0 && i + 1 < argc) {
+            o->channels = (int)positive_number(argv[++i], 64);
+            if (o->channels < 0) {
+                fprintf(stderr, "flatav: --channels wants a count from 1 to 64, not '%s'\n",
+                        argv[i]);
+                return -1;
+            }
+        } else if (strcmp(argv[i], "--filter") == 0 && i + 1 < argc) {
+            o->filter = argv[++i];
         } else if (!o->in) {
             o->in = argv[i];
         } else if (!o->out) {
@@ -156,8 +194,7 @@ static int choose_format(const Options *o, int in_fmt,
     return fmt;
 }
 
-static int open_output(Transcode *t, const Options *o, const AudioInfo *info,
-                       HostFile *file, int32_t codec_id)
+static int open_output(Transcode *t, const Options *o, HostFile *file, int32_t codec_id)
 {
     EncodeRec *rec = &t->rec;
     memset(rec, 0, sizeof *rec);
@@ -172,8 +209,8 @@ static int open_output(Transcode *t, const Options *o, const AudioInfo *info,
     rec->bit_rate = o->bit_rate;
     rec->sample_fmt = t->out_fmt;
     rec->requested_sample_fmt = t->out_fmt;
-    rec->channels = info->channels;
-    rec->sample_rate = info->sample_rate;
+    rec->channels = t->channels;
+    rec->sample_rate = t->rate;
     rec->io_opaque = file;
     rec->write_packet = host_file_write;
     rec->seek = file->file == stdout ? NULL : host_file_seek;
@@ -181,7 +218,7 @@ static int open_output(Transcode *t, const Options *o, const AudioInfo *info,
     const char *failure = ff_open_encoder(rec);
     if (failure) {
         fprintf(stderr, "flatav: cannot encode %s (%d Hz, %d ch, %s): %s\n", o->out,
-                info->sample_rate, info->channels, sample_format_name(t->out_fmt), failure);
+                t->rate, t->channels, sample_format_name(t->out_fmt), failure);
         return -1;
     }
     t->block = rec->audio_input_frame_size > 0 ? rec->audio_input_frame_size
@@ -216,8 +253,8 @@ static int run(Transcode *t, Source *src, const AudioInfo *info)
         }
         if (n == 0 && src->rec.end_of_stream)
             break;
-        if (append_pending(t, abuf.data, (size_t)n) != 0) {
-            fprintf(stderr, "\nflatav: out of memory\n");
+        if (chain_push(&t->chain, abuf.data, (size_t)n) != 0) {
+            fprintf(stderr, "\nflatav: the PCM could not go on to the encoder\n");
             status = -1;
             break;
         }
@@ -232,6 +269,8 @@ static int run(Transcode *t, Source *src, const AudioInfo *info)
     if (damaged > 0)
         fprintf(stderr, "flatav: skipped %d damaged packets of the source\n", (int)damaged);
     if (status == 0)
+        status = chain_finish(&t->chain);
+    if (status == 0)
         status = encode_pending(t, 1);
     if (status == 0 && ff_encode_audio2(&t->rec, NULL, NULL, 0) != 0) {
         fprintf(stderr, "flatav: the encoder could not finish %s\n", t->rec.output_file_name);
@@ -244,7 +283,8 @@ int cmd_transcode(int argc, char **argv)
 {
     Options o;
     if (parse_options(argc, argv, &o) != 0) {
-        fprintf(stderr, "usage: flatav transcode IN OUT [--codec NAME] [--bitrate N]\n");
+        fprintf(stderr, "usage: flatav transcode IN OUT [--codec NAME] [--bitrate N] "
+                        "[--filter NAME[=ARGS]] [--rate HZ] [--channels N]\n");
         return 2;
     }
 
@@ -263,10 +303,19 @@ int cmd_transcode(int argc, char **argv)
     src.rec.audio_stream_index = stream;
     src.callbacks.grow_buffer_cb = grow_audio_buffer;
 
+    /* The filter's trace lines go to standard output. */
+    if (o.filter && strcmp(o.out, "-") == 0) {
+        fprintf(stderr, "flatav: --filter cannot write to standard output, which "
+                        "carries the filter's trace\n");
+        source_close(&src);
+        return 2;
+    }
+
     Transcode t;
     memset(&t, 0, sizeof t);
     t.in_fmt = packed_sample_format(info->sample_fmt);
-    t.channels = info->channels;
+    t.channels = o.channels > 0 ? o.channels : info->channels;
+    t.rate = o.rate > 0 ? o.rate : info->sample_rate;
     t.in_frame_bytes = bytes_per_sample(t.in_fmt) * t.channels;
     int32_t codec_id = 0;
     t.out_fmt = choose_format(&o, t.in_fmt, &codec_id);
@@ -276,15 +325,24 @@ int cmd_transcode(int argc, char **argv)
         return 1;
     }
 
-    HostFile file = {NULL, o.out};
-    if (strcmp(o.out, "-") == 0)
-        file.file = stdout;
-    else if (host_file_open(&file, o.out, "wb") != 0) {
+    if (chain_open(&t.chain, t.in_fmt, info->sample_rate, info->channels,
+                   decoder_channel_mask(info), o.filter, o.rate, o.channels, pending_sink,
+                   &t) != 0) {
+        chain_close(&t.chain);
         source_close(&src);
         return 1;
     }
 
-    int status = open_output(&t, &o, info, &file, codec_id);
+    HostFile file = {NULL, o.out};
+    if (strcmp(o.out, "-") == 0)
+        file.file = stdout;
+    else if (host_file_open(&file, o.out, "wb") != 0) {
+        chain_close(&t.chain);
+        source_close(&src);
+        return 1;
+    }
+
+    int status = open_output(&t, &o, &file, codec_id);
     if (status == 0)
         status = run(&t, &src, info);
     ff_cleanup_encoder(&t.rec);
@@ -296,8 +354,8 @@ int cmd_transcode(int argc, char **argv)
                 "%s -> %s: %lld samples per channel (%.3f s), %d Hz, %d ch, "
                 "%s encoded from %s\n",
                 o.in, o.out, (long long)t.samples,
-                info->sample_rate > 0 ? (double)t.samples / info->sample_rate : 0.0,
-                info->sample_rate, info->channels, sample_format_name(t.out_fmt),
+                t.rate > 0 ? (double)t.samples / t.rate : 0.0,
+                t.rate, t.channels, sample_format_name(t.out_fmt),
                 sample_format_name(t.in_fmt));
     }
     if (file.file != stdout) {
@@ -310,6 +368,7 @@ int cmd_transcode(int argc, char **argv)
     free(t.converted);
     free(t.planes);
     free(t.pending);
+    chain_close(&t.chain);
     source_close(&src);
     return status == 0 ? 0 : 1;
 }
