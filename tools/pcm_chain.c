@@ -59,16 +59,16 @@ static int32_t filtered(void *user, const uint8_t *data, int32_t size)
     return 0;
 }
 
-static int open_filter(PcmChain *c, const char *spec, int rate, int channels, uint64_t mask)
+static int open_filter(PcmChain *c, const char *text, int rate, int channels, uint64_t mask)
 {
     char name[128];
-    const char *eq = strchr(spec, '=');
-    const size_t length = eq ? (size_t)(eq - spec) : strlen(spec);
+    const char *eq = strchr(text, '=');
+    const size_t length = eq ? (size_t)(eq - text) : strlen(text);
     if (length == 0 || length >= sizeof name) {
-        fprintf(stderr, "flatav: --filter wants NAME or NAME=ARGS, not '%s'\n", spec);
+        fprintf(stderr, "flatav: --filter wants NAME or NAME=ARGS, not '%s'\n", text);
         return -1;
     }
-    memcpy(name, spec, length);
+    memcpy(name, text, length);
     name[length] = '\0';
     c->filter.sample_fmt = c->sample_fmt;
     c->filter.channel_layout = mask;
@@ -76,7 +76,7 @@ static int open_filter(PcmChain *c, const char *spec, int rate, int channels, ui
     c->filter.channels = channels;
     const int32_t r = setup_af(name, eq ? eq + 1 : NULL, &c->filter);
     if (r != 0) {
-        fprintf(stderr, "flatav: cannot set up the filter '%s' (code %d)\n", spec, (int)r);
+        fprintf(stderr, "flatav: cannot set up the filter '%s' (code %d)\n", text, (int)r);
         return -1;
     }
     c->filtering = 1;
