@@ -24,12 +24,13 @@ int cmd_info(int argc, char **argv)
     }
     printf("%s\n", argv[0]);
     Source src;
-    if (source_open(&src, argv[0], 1, 1) != 0) {
+    if (source_open(&src, argv[0], SOURCE_PRINT_TAGS | SOURCE_TRY_SEEK) != 0) {
         source_close(&src);
         return 1;
     }
     const DecodeRec *rec = &src.rec;
     printf("seekable: %s\n", rec->seekable ? "yes" : "no");
+    printf("DTS audio: %s\n", ff_is_dca(&src.rec) ? "yes" : "no");
     printf("streams: %d (%d audio)\n", rec->nb_streams, rec->nb_audio_streams);
     for (int i = 0; i < rec->nb_streams; i++) {
         const AudioInfo *info = &rec->audio_info[i];

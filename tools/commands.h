@@ -6,6 +6,7 @@
 int cmd_info(int argc, char **argv);
 int cmd_decode(int argc, char **argv);
 int cmd_probe(int argc, char **argv);
+int cmd_copy(int argc, char **argv);
 int cmd_mlp(int argc, char **argv);
 int cmd_transcode(int argc, char **argv);
 int cmd_encoders(int argc, char **argv);

@@ -19,6 +19,7 @@ static const Command kCommands[] = {
     {"transcode", cmd_transcode,
      "transcode IN OUT [--codec NAME] [--bitrate N]\n"
      "                             decode IN's audio and encode it into OUT"},
+    {"copy", cmd_copy, "copy IN OUT                copy IN's audio into OUT's container without re-encoding"},
     {"encoders", cmd_encoders, "encoders                   the encoders and the sample formats they take"},
 };
 
