@@ -58,11 +58,12 @@ TEST(ToolProbe, NamesTheContainerBothWays)
     EXPECT_NE(text.find("whole source: no format"), std::string::npos) << text;
 }
 
-TEST(ToolInfo, SeekableAndDts)
+TEST(ToolInfo, FormatSeekableAndDts)
 {
     int status = 0;
     const std::string text = run_tool("info " + shell_quote(media_path("aac_dts.mkv")), &status);
     EXPECT_EQ(status, 0);
+    EXPECT_NE(text.find("format: matroska,webm"), std::string::npos) << text;
     EXPECT_NE(text.find("seekable: yes"), std::string::npos) << text;
     EXPECT_NE(text.find("DTS audio: yes"), std::string::npos) << text;
 }
