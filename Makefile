@@ -49,6 +49,7 @@ bench: deps
 	bash bench/mlp_callgrind.sh $(BUILD) $(BUILD)/bench-media/short16.mlp $(BUILD)/bench-media/short24.mlp
 	$(BUILD)/bench/flatav_encode_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bash bench/callgrind_encode.sh $(BUILD) $(BUILD)/bench-media/minute.s16
+	bash bench/copy_bench.sh $(BUILD) $(BUILD)/bench-media
 	$(BUILD)/bench/flatav_resample_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	$(BUILD)/bench/flatav_filter_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bash bench/callgrind_convert.sh $(BUILD)

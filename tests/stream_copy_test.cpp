@@ -209,6 +209,25 @@ TEST(StreamCopy, PtsOffsetShiftsAndSkipsWhatWouldLandAtZero)
     EXPECT_EQ(ff_encode_audio_raw(&copy.rec, 0), 0);
 }
 
+TEST(StreamCopy, UnsetDtsStaysUnset)
+{
+    Copy copy("sweep.mp3", "copy.mp3");
+    ASSERT_EQ(copy.open_error, nullptr);
+    AVPacket *pkt = copy.src.rec.raw_pkt;
+    ASSERT_GT(ff_decode_audio(&copy.src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
+    ASSERT_GT(ff_decode_audio(&copy.src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
+    const int64_t pts = pkt->pts;
+    pkt->dts = AV_NOPTS_VALUE;
+    copy.rec.raw_pkt = pkt;
+    EXPECT_EQ(ff_encode_audio_raw(&copy.rec, pkt->size), 0);
+    const StreamCopyData &data = copy.sc->data[0];
+    EXPECT_EQ(data.last_dts, AV_NOPTS_VALUE);
+    const AVRational in_tb{data.time_base.num, data.time_base.den};
+    EXPECT_EQ(data.last_pts, av_rescale_q(pts, in_tb, copy.rec.audio_st->time_base));
+    ff_pkt_clean(pkt);
+    EXPECT_EQ(ff_encode_audio_raw(&copy.rec, 0), 0);
+}
+
 TEST(StreamCopy, RawBytesWithoutStreamCopyData)
 {
     // The packets of an MP3 source, copied out as bytes (copy mode), become

@@ -28,7 +28,7 @@ int cmd_decode(int argc, char **argv)
     }
 
     Source src;
-    if (source_open(&src, in_path, 0, 0) != 0) {
+    if (source_open(&src, in_path, 0) != 0) {
         source_close(&src);
         return 1;
     }
@@ -58,8 +58,9 @@ int cmd_decode(int argc, char **argv)
     const double total = info->duration > 0 ? info->duration / 1e6 : 0;
     int64_t bytes = 0;
     int status = 0;
+    int format = -1;
+    int32_t n = decode_first(&src, &abuf, NULL, &format);
     for (;;) {
-        int32_t n = ff_decode_audio(&src.rec, NULL, NULL, &abuf, 0, NULL);
         if (n < 0) {
             fprintf(stderr, "flatav: decoding stopped with code %d\n", n);
             status = 1;
@@ -74,19 +75,18 @@ int cmd_decode(int argc, char **argv)
         }
         bytes += n;
         progress_update(&progress, src.rec.position, total);
+        n = ff_decode_audio(&src.rec, NULL, NULL, &abuf, 0, NULL);
     }
     progress_finish(&progress);
 
-    /* Without a seek the position is the decoded samples per channel. */
-    const int64_t samples = (int64_t)(src.rec.position * info->sample_rate + 0.5);
-    const int measured = samples > 0 && info->channels > 0
-                             ? (int)(bytes / (samples * info->channels))
-                             : 0;
+    const int frame_bytes = bytes_per_sample(format) * info->channels;
+    const int64_t samples = frame_bytes > 0 ? bytes / frame_bytes : 0;
     printf("stream #%d: decoded %lld samples per channel (%.3f s) as %s, %d Hz, %d ch"
            " -> %s (%lld bytes)\n",
-           stream, (long long)samples, src.rec.position,
-           delivered_format_name(info->sample_fmt, measured), info->sample_rate,
-           info->channels, out_path, (long long)bytes);
+           stream, (long long)samples,
+           info->sample_rate > 0 ? (double)samples / info->sample_rate : 0.0,
+           sample_format_name(format), info->sample_rate, info->channels, out_path,
+           (long long)bytes);
 
     free_audio_buffer(&abuf);
     host_file_close(&out);

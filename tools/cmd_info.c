@@ -1,5 +1,6 @@
 /* flatav info FILE: what the library learns when it opens a source. */
 #include <stdio.h>
+#include <string.h>
 
 #include "commands.h"
 #include "source.h"
@@ -24,12 +25,25 @@ int cmd_info(int argc, char **argv)
     }
     printf("%s\n", argv[0]);
     Source src;
-    if (source_open(&src, argv[0], 1, 1) != 0) {
+    if (source_open(&src, argv[0], SOURCE_PRINT_TAGS | SOURCE_TRY_SEEK) != 0) {
         source_close(&src);
         return 1;
     }
     const DecodeRec *rec = &src.rec;
+    /* The source's format: ff_probe2 reads the source afresh. */
+    DecodeRec probe;
+    memset(&probe, 0, sizeof probe);
+    probe.file_name = rec->file_name;
+    probe.is_url = rec->is_url;
+    probe.io_opaque = rec->io_opaque;
+    probe.read_packet = rec->read_packet;
+    probe.seek = rec->seek;
+    if (!probe.is_url)
+        rewind(src.file.file);
+    const char *format = input_format_name(ff_probe2(&probe));
+    printf("format: %s\n", format ? format : "unknown");
     printf("seekable: %s\n", rec->seekable ? "yes" : "no");
+    printf("DTS audio: %s\n", ff_is_dca(&src.rec) ? "yes" : "no");
     printf("streams: %d (%d audio)\n", rec->nb_streams, rec->nb_audio_streams);
     for (int i = 0; i < rec->nb_streams; i++) {
         const AudioInfo *info = &rec->audio_info[i];

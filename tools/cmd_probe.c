@@ -10,9 +10,7 @@
 
 enum { kProbeBytes = 4096 };
 
-/* FFmpeg's AVInputFormat begins with its name: a host without FFmpeg's
- * headers reads it there. */
-static const char *input_format_name(const struct AVInputFormat *format)
+const char *input_format_name(const struct AVInputFormat *format)
 {
     return format ? *(const char *const *)format : NULL;
 }

@@ -1,16 +1,18 @@
-/* flatav transcode IN OUT [--codec NAME] [--bitrate N] [--filter NAME[=ARGS]]
- * [--rate HZ] [--channels N]: decode the first audio stream of IN and encode
- * it into OUT. The container follows OUT's extension, or NAME when that
- * names a container; the encoder follows NAME, or OUT's extension. OUT "-"
- * writes to standard output, which cannot seek.
+/* flatav transcode IN OUT [--codec NAME] [--bitrate N] [--start SECONDS]
+ * [--filter NAME[=ARGS]] [--rate HZ] [--channels N]: decode the first audio
+ * stream of IN (from the packet at or before SECONDS) and encode it into
+ * OUT. The container follows OUT's extension, or NAME when that names a
+ * container; the encoder follows NAME, or OUT's extension. OUT "-" writes to
+ * standard output, which cannot seek.
  *
  * Between decoding and encoding the PCM may pass an FFmpeg audio filter
  * (setup_af / run_af) and then the resampler (ff_resample), which changes
  * the rate and remixes to another channel count; both keep the decoded
  * sample format (pcm_chain.c).
  *
- * The way through the library: ff_decode_audio hands out packed PCM in the
- * decoder's format; ff_get_encoder_sample_format says which format the
+ * The way through the library: ff_seek4 moves the source to the start;
+ * ff_decode_audio hands out packed PCM in the decoder's format (measured on
+ * the first packet); ff_get_encoder_sample_format says which format the
  * encoder wants for it; the PCM is converted to that format (planar formats
  * plane by plane) and given to ff_encode_audio2 in blocks of
  * audio_input_frame_size samples; a call without data drains the encoder
@@ -118,6 +120,7 @@ static int encode_pending(Transcode *t, int flush)
 typedef struct Options {
     const char *in, *out, *codec, *filter;
     int32_t bit_rate;
+    double start;
     int rate, channels; /* 0: as decoded */
 } Options;
 
@@ -143,6 +146,13 @@ static int parse_options(int argc, char **argv, Options *o)
                 return -1;
             }
             o->bit_rate = (int32_t)value;
+        } else if (strcmp(argv[i], "--start") == 0 && i + 1 < argc) {
+            char *end = NULL;
+            o->start = strtod(argv[++i], &end);
+            if (!end || *end || !(o->start >= 0)) {
+                fprintf(stderr, "flatav: --start wants seconds, not '%s'\n", argv[i]);
+                return -1;
+            }
         } else if (strcmp(argv[i], "--rate") == 0 && i + 1 < argc) {
             o->rate = (int)positive_number(argv[++i], 768000);
             if (o->rate < 0) {
@@ -232,20 +242,16 @@ static int open_output(Transcode *t, const Options *o, HostFile *file, int32_t c
     return 0;
 }
 
-/* Decodes everything and encodes it as it comes; 0 or -1. */
-static int run(Transcode *t, Source *src, const AudioInfo *info)
+/* Encodes the first decoded packet (n bytes in abuf), then decodes the
+ * rest and encodes it as it comes; 0 or -1. */
+static int run(Transcode *t, Source *src, const AudioInfo *info, AudioBuffer *abuf,
+               int32_t n, int32_t *damaged)
 {
-    AudioBuffer abuf;
-    memset(&abuf, 0, sizeof abuf);
     Progress progress;
     progress_start(&progress, "transcoding");
     const double total = info->duration > 0 ? info->duration / 1e6 : 0;
     int status = 0;
-    /* Damaged packets are skipped and counted rather than ending the job. */
-    int32_t damaged = 0;
-    src->rec.decode_error_mode = 1;
     for (;;) {
-        int32_t n = ff_decode_audio(&src->rec, NULL, NULL, &abuf, 0, &damaged);
         if (n < 0) {
             fprintf(stderr, "\nflatav: decoding stopped with code %d\n", n);
             status = -1;
@@ -253,7 +259,7 @@ static int run(Transcode *t, Source *src, const AudioInfo *info)
         }
         if (n == 0 && src->rec.end_of_stream)
             break;
-        if (chain_push(&t->chain, abuf.data, (size_t)n) != 0) {
+        if (chain_push(&t->chain, abuf->data, (size_t)n) != 0) {
             fprintf(stderr, "\nflatav: the PCM could not go on to the encoder\n");
             status = -1;
             break;
@@ -263,11 +269,11 @@ static int run(Transcode *t, Source *src, const AudioInfo *info)
             break;
         }
         progress_update(&progress, src->rec.position, total);
+        n = ff_decode_audio(&src->rec, NULL, NULL, abuf, 0, damaged);
     }
     progress_finish(&progress);
-    free_audio_buffer(&abuf);
-    if (damaged > 0)
-        fprintf(stderr, "flatav: skipped %d damaged packets of the source\n", (int)damaged);
+    if (*damaged > 0)
+        fprintf(stderr, "flatav: skipped %d damaged packets of the source\n", (int)*damaged);
     if (status == 0)
         status = chain_finish(&t->chain);
     if (status == 0)
@@ -284,12 +290,13 @@ int cmd_transcode(int argc, char **argv)
     Options o;
     if (parse_options(argc, argv, &o) != 0) {
         fprintf(stderr, "usage: flatav transcode IN OUT [--codec NAME] [--bitrate N] "
-                        "[--filter NAME[=ARGS]] [--rate HZ] [--channels N]\n");
+                        "[--start SECONDS] [--filter NAME[=ARGS]] [--rate HZ] "
+                        "[--channels N]\n");
         return 2;
     }
 
     Source src;
-    if (source_open(&src, o.in, 0, 0) != 0) {
+    if (source_open(&src, o.in, 0) != 0) {
         source_close(&src);
         return 1;
     }
@@ -311,9 +318,27 @@ int cmd_transcode(int argc, char **argv)
         return 2;
     }
 
+    if (o.start > 0) {
+        /* Decoding resumes at the packet at or before the start. */
+        src.rec.position = o.start;
+        src.rec.seek_backward = 1;
+        const int32_t ret = ff_seek4(&src.rec);
+        if (ret < 0) {
+            fprintf(stderr, "flatav: cannot seek %s to %.3f s (code %d)\n", o.in, o.start,
+                    ret);
+            source_close(&src);
+            return 1;
+        }
+    }
+
+    /* Damaged packets are skipped and counted rather than ending the job. */
+    AudioBuffer abuf;
+    memset(&abuf, 0, sizeof abuf);
+    int32_t damaged = 0;
+    src.rec.decode_error_mode = 1;
     Transcode t;
     memset(&t, 0, sizeof t);
-    t.in_fmt = packed_sample_format(info->sample_fmt);
+    const int32_t first = decode_first(&src, &abuf, &damaged, &t.in_fmt);
     t.channels = o.channels > 0 ? o.channels : info->channels;
     t.rate = o.rate > 0 ? o.rate : info->sample_rate;
     t.in_frame_bytes = bytes_per_sample(t.in_fmt) * t.channels;
@@ -321,6 +346,7 @@ int cmd_transcode(int argc, char **argv)
     t.out_fmt = choose_format(&o, t.in_fmt, &codec_id);
     t.out_sample_bytes = bytes_per_sample(t.out_fmt);
     if (t.out_fmt < 0 || t.in_frame_bytes <= 0) {
+        free_audio_buffer(&abuf);
         source_close(&src);
         return 1;
     }
@@ -329,6 +355,7 @@ int cmd_transcode(int argc, char **argv)
                    decoder_channel_mask(info), o.filter, o.rate, o.channels, pending_sink,
                    &t) != 0) {
         chain_close(&t.chain);
+        free_audio_buffer(&abuf);
         source_close(&src);
         return 1;
     }
@@ -338,13 +365,14 @@ int cmd_transcode(int argc, char **argv)
         file.file = stdout;
     else if (host_file_open(&file, o.out, "wb") != 0) {
         chain_close(&t.chain);
+        free_audio_buffer(&abuf);
         source_close(&src);
         return 1;
     }
 
     int status = open_output(&t, &o, &file, codec_id);
     if (status == 0)
-        status = run(&t, &src, info);
+        status = run(&t, &src, info, &abuf, first, &damaged);
     ff_cleanup_encoder(&t.rec);
 
     if (status == 0) {
@@ -365,6 +393,7 @@ int cmd_transcode(int argc, char **argv)
     } else {
         fflush(stdout);
     }
+    free_audio_buffer(&abuf);
     free(t.converted);
     free(t.planes);
     free(t.pending);

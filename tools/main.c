@@ -17,9 +17,10 @@ static const Command kCommands[] = {
     {"probe", cmd_probe, "probe FILE                 container format from the first bytes and from the source"},
     {"mlp", cmd_mlp, "mlp IN.mlp OUT.raw         decode an MLP elementary stream to raw PCM"},
     {"transcode", cmd_transcode,
-     "transcode IN OUT [--codec NAME] [--bitrate N] [--filter NAME[=ARGS]]\n"
-     "          [--rate HZ] [--channels N]\n"
+     "transcode IN OUT [--codec NAME] [--bitrate N] [--start SECONDS]\n"
+     "          [--filter NAME[=ARGS]] [--rate HZ] [--channels N]\n"
      "                             decode IN's audio and encode it into OUT"},
+    {"copy", cmd_copy, "copy IN OUT                copy IN's audio into OUT's container without re-encoding"},
     {"encoders", cmd_encoders, "encoders                   the encoders and the sample formats they take"},
     {"filters", cmd_filters, "filters                    the audio filters FFmpeg offers"},
 };

@@ -27,9 +27,10 @@ static void print_error(void *user, const char *text)
     fprintf(stderr, "flatav: %s\n", text);
 }
 
-int source_open(Source *s, const char *path, int print_tags, int try_seek)
+int source_open(Source *s, const char *path, int flags)
 {
     memset(s, 0, sizeof *s);
+    const int print_tags = (flags & SOURCE_PRINT_TAGS) != 0;
     s->print_tags = print_tags;
     s->callbacks.error_cb = print_error;
     if (print_tags) {
@@ -38,7 +39,10 @@ int source_open(Source *s, const char *path, int print_tags, int try_seek)
     }
     s->rec.callbacks = &s->callbacks;
     s->rec.file_name = path;
-    s->rec.try_seek = try_seek ? 1 : 0;
+    s->rec.try_seek = (flags & SOURCE_TRY_SEEK) ? 1 : 0;
+    /* Any non-null value asks the open for stream-copy data. */
+    if (flags & SOURCE_STREAMCOPY)
+        s->rec.streamcopy = (StreamCopy *)s;
     s->rec.packed_output = 1;
     s->rec.audio_stream_index = -1;
     s->rec.request_sample_fmt = -1;
@@ -104,18 +108,31 @@ int bytes_per_sample(int fmt)
     return kFormatBytes[fmt];
 }
 
-const char *delivered_format_name(int reported_fmt, int measured_bytes)
+int delivered_sample_format(int reported_fmt, int measured_bytes)
 {
     const int packed = packed_sample_format(reported_fmt);
     if (bytes_per_sample(packed) == measured_bytes)
-        return sample_format_name(packed);
+        return packed;
     switch (measured_bytes) {
-    case 1: return "8-bit";
-    case 2: return "16-bit";
-    case 4: return "32-bit";
-    case 8: return "64-bit";
-    default: return "unknown";
+    case 1: return 0;                       /* u8 */
+    case 2: return 1;                       /* s16 */
+    case 4: return packed == 2 ? 2 : 3;     /* s32, else flt */
+    case 8: return packed == 10 ? 10 : 4;   /* s64, else dbl */
+    default: return packed;
     }
+}
+
+int32_t decode_first(Source *s, AudioBuffer *abuf, int32_t *error_count, int *format)
+{
+    const AudioInfo *info = &s->rec.audio_info[s->rec.audio_stream_index];
+    const uint64_t before = s->rec.sample_count;
+    const int32_t n = ff_decode_audio(&s->rec, NULL, NULL, abuf, 0, error_count);
+    *format = packed_sample_format(info->sample_fmt);
+    const uint64_t samples = s->rec.sample_count - before;
+    if (n > 0 && samples > 0 && info->channels > 0)
+        *format = delivered_sample_format(info->sample_fmt,
+                                          (int)(n / ((int64_t)samples * info->channels)));
+    return n;
 }
 
 void grow_audio_buffer(void *always_null, AudioBuffer *abuf, int32_t need)

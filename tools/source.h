@@ -12,29 +12,35 @@ typedef struct Source {
     int print_tags;
 } Source;
 
+/* What source_open does besides opening. */
+enum {
+    SOURCE_PRINT_TAGS = 1, /* print metadata and chapters as they arrive */
+    /* Make the library's trial seek, which tells whether the source is
+     * seekable but leaves the read position wherever the seek went (for some
+     * containers not the first packet): for sources not decoded afterwards. */
+    SOURCE_TRY_SEEK = 2,
+    SOURCE_STREAMCOPY = 4, /* ask for stream-copy data */
+};
+
 /* Opens path (a URL through FFmpeg, a file through the library's custom-I/O
- * callbacks). print_tags: print metadata and chapters as they arrive.
- * try_seek: make the library's trial seek, which tells whether the source
- * is seekable but leaves the read position wherever the seek went (for some
- * containers not the first packet): only for sources not decoded afterwards.
- * Returns 0, or -1 after printing why. Close with source_close either way. */
-int source_open(Source *s, const char *path, int print_tags, int try_seek);
+ * callbacks) with the SOURCE_ flags. Returns 0, or -1 after printing why.
+ * Close with source_close either way. */
+int source_open(Source *s, const char *path, int flags);
 void source_close(Source *s);
 
 /* The first audio stream whose decoder opened, or -1. */
 int source_first_audio(const Source *s);
 
-/* The packed format a decoder delivered, named from the stream's reported
- * format when its sample size agrees with what was measured, else by size
- * alone (the decoder FFmpeg picks may differ from the one that described
- * the stream). */
-const char *delivered_format_name(int reported_fmt, int measured_bytes);
+/* The packed format a decoder delivered, given the stream's reported format
+ * and the bytes per sample measured on decoded PCM: the reported one when
+ * the sizes agree, else the usual format of the measured size (the decoder
+ * FFmpeg picks can differ from the one that described the stream, as the
+ * 16-bit MP2 decoder does from the float one). */
+int delivered_sample_format(int reported_fmt, int measured_bytes);
 
-/* The packed format a decoder delivered, named from the stream's reported
- * format when its sample size agrees with what was measured, else by size
- * alone (the decoder FFmpeg picks may differ from the one that described
- * the stream). */
-const char *delivered_format_name(int reported_fmt, int measured_bytes);
+/* Decodes the next packet into abuf (packed) and measures the sample format
+ * delivered. Returns the bytes decoded (0 at the end), or a negative code. */
+int32_t decode_first(Source *s, AudioBuffer *abuf, int32_t *error_count, int *format);
 
 /* Sample format helpers (AVSampleFormat values). */
 const char *sample_format_name(int fmt);
