@@ -352,7 +352,7 @@ int cmd_transcode(int argc, char **argv)
     }
 
     if (chain_open(&t.chain, t.in_fmt, info->sample_rate, info->channels,
-                   decoder_channel_mask(info), o.filter, o.rate, o.channels, pending_sink,
+                   0, o.filter, o.rate, o.channels, pending_sink,
                    &t) != 0) {
         chain_close(&t.chain);
         free_audio_buffer(&abuf);

@@ -5,31 +5,20 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
-
 #include "source.h"
 
 /* Samples per channel the drain asks of the resampler at a time. */
 enum { kDrainSamples = 4096 };
 
-uint64_t decoder_channel_mask(const AudioInfo *info)
-{
-    /* The host interface describes channels by count only; the decoder's
-     * own context knows their layout. */
-    const AVCodecContext *dec = info->av_codec_context;
-    if (!dec || dec->ch_layout.order != AV_CHANNEL_ORDER_NATIVE)
-        return 0;
-    return dec->ch_layout.u.mask;
-}
-
+/* FFmpeg's default channel layout for a channel count, as a mask; 0 where
+ * it has none. The interface describes a stream's channels by their count,
+ * so the chain takes the default layout for it. */
 static uint64_t default_mask(int channels)
 {
-    AVChannelLayout layout;
-    av_channel_layout_default(&layout, channels);
-    const uint64_t mask = layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0;
-    av_channel_layout_uninit(&layout);
-    return mask;
+    static const uint64_t kMasks[] = {0, 0x4, 0x3, 0xb, 0x107, 0x37, 0x3f, 0x70f, 0x63f};
+    return channels > 0 && channels < (int)(sizeof kMasks / sizeof kMasks[0])
+               ? kMasks[channels]
+               : 0;
 }
 
 static int resample_block(PcmChain *c, const uint8_t *data, size_t size)

@@ -36,8 +36,4 @@ int chain_push(PcmChain *c, const uint8_t *data, size_t size);
 int chain_finish(PcmChain *c);
 void chain_close(PcmChain *c);
 
-/* The channel mask of the decoder behind an audio stream, 0 when it has
- * none. */
-uint64_t decoder_channel_mask(const AudioInfo *info);
-
 #endif
