@@ -46,30 +46,23 @@ protected:
     }
 };
 
-TEST_F(HostLog, MessageWithoutTableGoesToStandardOutput)
+TEST_F(HostLog, MessagesGoToTheCallbackAndStandardOutputOnlyWhenEnabled)
 {
     CaptureStdout();
     flatav::report_message(nullptr, "%s begin", "step");
-    EXPECT_EQ(GetCapturedStdout(), "step begin\n");
-}
+    EXPECT_EQ(GetCapturedStdout(), "step begin\n") << "no table: standard output only";
 
-TEST_F(HostLog, MessageReachesCallbackAndStandardOutputOnlyWhenEnabled)
-{
     Recorder recorder;
     CaptureStdout();
     flatav::report_message(&recorder.callbacks, "%s end", "step");
     EXPECT_EQ(GetCapturedStdout(), "step end\n");
-    ASSERT_EQ(recorder.messages.size(), 1u);
-    EXPECT_EQ(recorder.messages[0], "step end");
+    EXPECT_EQ(recorder.messages, std::vector<std::string>{"step end"});
 
     recorder.callbacks.message_enabled = 0;
     CaptureStdout();
     flatav::report_message(&recorder.callbacks, "dropped");
-    EXPECT_EQ(GetCapturedStdout(), "");
-
     recorder.callbacks.message_enabled = 1;
     recorder.callbacks.message_cb = nullptr;
-    CaptureStdout();
     flatav::report_message(&recorder.callbacks, "dropped too");
     EXPECT_EQ(GetCapturedStdout(), "");
     EXPECT_EQ(recorder.messages.size(), 1u);
@@ -84,8 +77,7 @@ TEST_F(HostLog, ErrorsGoOnlyToTheErrorCallback)
     recorder.callbacks.error_cb = nullptr;
     flatav::report_error(&recorder.callbacks, "nor this");
     EXPECT_EQ(GetCapturedStdout(), "");
-    ASSERT_EQ(recorder.errors.size(), 1u);
-    EXPECT_EQ(recorder.errors[0], "open failed -2");
+    EXPECT_EQ(recorder.errors, std::vector<std::string>{"open failed -2"});
 }
 
 TEST_F(HostLog, ConsoleLineHasTimeStampAndExactlyOneNewline)
@@ -98,17 +90,14 @@ TEST_F(HostLog, ConsoleLineHasTimeStampAndExactlyOneNewline)
     const std::string out = GetCapturedStdout();
     const std::regex two_lines(R"(\[\d\d:\d\d:\d\d\] step\(\): 01\n\[\d\d:\d\d:\d\d\] step\(\): 01\n)");
     EXPECT_TRUE(std::regex_match(out, two_lines)) << out;
-}
 
-TEST_F(HostLog, QuietConsolePrintsNothing)
-{
     set_switches(1, 0);
     CaptureStdout();
     flatav::console_log("%s", "hidden");
     EXPECT_EQ(GetCapturedStdout(), "");
 }
 
-TEST_F(HostLog, TextsAreCutToTheirBufferWithTheTerminatingZero)
+TEST_F(HostLog, TextsAreCutToTheirBufferAndReturnedTextsShareOne)
 {
     const std::string long_text(3000, 'x');
     const char *stored = flatav::format_static("%s", long_text.c_str());
@@ -122,29 +111,26 @@ TEST_F(HostLog, TextsAreCutToTheirBufferWithTheTerminatingZero)
     flatav::report_error(&recorder.callbacks, "%s", long_text.c_str());
     ASSERT_EQ(recorder.errors.size(), 1u);
     EXPECT_EQ(recorder.errors[0].size(), flatav::kTextSize - 1);
+
+    EXPECT_EQ(flatav::format_static("second %d", 2), stored);
+    EXPECT_STREQ(stored, "second 2");
 }
 
-TEST_F(HostLog, StaticTextIsOneSharedBuffer)
-{
-    const char *first = flatav::format_static("first %d", 1);
-    const char *second = flatav::format_static("second %d", 2);
-    EXPECT_EQ(first, second);
-    EXPECT_STREQ(first, "second 2");
-}
-
-TEST_F(HostLog, BridgeTellsErrorsFromInformation)
+TEST_F(HostLog, BridgeTellsErrorsFromInformationAndCutsLongLines)
 {
     ff_set_log_callback(record_log_line);
     av_log(nullptr, AV_LOG_WARNING, "a warning\n");
     av_log(nullptr, AV_LOG_ERROR, "an error\n");
     av_log(nullptr, AV_LOG_PANIC, "a panic\n");
     av_log(nullptr, AV_LOG_DEBUG, "debug too\n");
-    ASSERT_EQ(g_log_lines.size(), 4u);
+    av_log(nullptr, AV_LOG_ERROR, "%s\n", std::string(2000, 'y').c_str());
+    ASSERT_EQ(g_log_lines.size(), 5u);
     EXPECT_EQ(g_log_lines[0].is_info, 1);
     EXPECT_EQ(g_log_lines[0].text, "a warning\n");
     EXPECT_EQ(g_log_lines[1].is_info, 0);
     EXPECT_EQ(g_log_lines[2].is_info, 0);
     EXPECT_EQ(g_log_lines[3].is_info, 1);
+    EXPECT_EQ(g_log_lines[4].text.size(), flatav::kTextSize - 1);
 }
 
 TEST_F(HostLog, BridgeEchoesToTheConsole)
@@ -159,39 +145,23 @@ TEST_F(HostLog, BridgeEchoesToTheConsole)
         << out;
 }
 
-TEST_F(HostLog, NullFunctionSilencesAndALaterFunctionResumes)
+TEST_F(HostLog, SilencingAndResuming)
 {
     ff_set_log_callback(nullptr);
-    av_log(nullptr, AV_LOG_ERROR, "lost\n");
+    av_log(nullptr, AV_LOG_ERROR, "lost: no function\n");
     ff_set_log_callback(record_log_line);
     av_log(nullptr, AV_LOG_ERROR, "found\n");
-    ASSERT_EQ(g_log_lines.size(), 1u);
-    EXPECT_EQ(g_log_lines[0].text, "found\n");
-}
-
-TEST_F(HostLog, QuietFfmpegReplacesTheBridgeAndBack)
-{
-    ff_set_log_callback(record_log_line);
     set_switches(1, 1);
-    av_log(nullptr, AV_LOG_ERROR, "silenced\n");
-    EXPECT_TRUE(g_log_lines.empty());
-    // ffmpeg_quiet 0 leaves the silent callback in place ...
+    av_log(nullptr, AV_LOG_ERROR, "lost: FFmpeg silenced\n");
+    // ffmpeg_quiet 0 leaves the silent callback in place, until the bridge
+    // is installed again.
     set_switches(1, 0);
-    av_log(nullptr, AV_LOG_ERROR, "still silenced\n");
-    EXPECT_TRUE(g_log_lines.empty());
-    // ... until the bridge is installed again.
+    av_log(nullptr, AV_LOG_ERROR, "lost: still silenced\n");
     ff_set_log_callback(record_log_line);
     av_log(nullptr, AV_LOG_ERROR, "heard\n");
-    EXPECT_EQ(g_log_lines.size(), 1u);
-}
-
-TEST_F(HostLog, LongFfmpegLineArrivesCut)
-{
-    ff_set_log_callback(record_log_line);
-    const std::string long_text(2000, 'y');
-    av_log(nullptr, AV_LOG_ERROR, "%s\n", long_text.c_str());
-    ASSERT_EQ(g_log_lines.size(), 1u);
-    EXPECT_EQ(g_log_lines[0].text.size(), flatav::kTextSize - 1);
+    ASSERT_EQ(g_log_lines.size(), 2u);
+    EXPECT_EQ(g_log_lines[0].text, "found\n");
+    EXPECT_EQ(g_log_lines[1].text, "heard\n");
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ struct ProbeInput {
     AVProbeData data{};
 };
 
-TEST(Probe, WavHeaderNamesWav)
+TEST(Probe, HeaderBytesNameTheFormatAndKeepCopiesOfItsNames)
 {
     std::vector<uint8_t> head = read_file(media_path("stereo_s16.wav"));
     head.resize(64);
@@ -51,7 +51,7 @@ TEST(Probe, WavHeaderNamesWav)
     EXPECT_NE(rec.format_name, format->name) << "a copy, not FFmpeg's text";
     EXPECT_STREQ(rec.format_long_name, format->long_name);
 
-    // A second probe that finds nothing clears (and releases) both names.
+    // A probe that finds nothing clears (and releases) both names.
     std::vector<uint8_t> garbage(512);
     for (size_t i = 0; i < garbage.size(); i++)
         garbage[i] = (uint8_t)(i * 37 + 11);
@@ -59,18 +59,10 @@ TEST(Probe, WavHeaderNamesWav)
     EXPECT_EQ(ff_probe(&rec, &nothing.data), nullptr);
     EXPECT_EQ(rec.format_name, nullptr);
     EXPECT_EQ(rec.format_long_name, nullptr);
-    ff_cleanup_decoder(&rec);
-}
 
-TEST(Probe, NamesAreReleasedByCleanup)
-{
-    std::vector<uint8_t> head = read_file(media_path("sweep.flac"));
-    head.resize(256);
-    ProbeInput input(head);
-    DecodeRec rec{};
+    // Names of a second probe replace the first's; clean-up releases them.
     ASSERT_NE(ff_probe(&rec, &input.data), nullptr);
     ASSERT_NE(ff_probe(&rec, &input.data), nullptr);
-    EXPECT_STREQ(rec.format_name, "flac");
     ff_cleanup_decoder(&rec);
     EXPECT_EQ(rec.format_name, nullptr);
     EXPECT_EQ(rec.format_long_name, nullptr);

@@ -1,6 +1,5 @@
 // Stream copy: the selected stream's packets, handed out in raw packet mode,
 // written into a new container by the stream-copy writer.
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,37 +19,10 @@ using namespace flatav_test;
 
 namespace {
 
-struct Packet {
-    int64_t pts, dts;
-    int size;
-    std::string md5;
-    bool operator==(const Packet &o) const { return size == o.size && md5 == o.md5; }
-};
-
-// The audio packets of path as the ffmpeg tool demuxes them, timestamps in
-// the stream's own time base.
-std::vector<Packet> demuxed_packets(const std::string &path)
+// The packets of a file's first audio stream.
+std::vector<DemuxedPacket> packets_of(const std::string &path)
 {
-    int status = 0;
-    const std::vector<uint8_t> out =
-        run_capture("ffmpeg -nostdin -v error -copyts -i " + shell_quote(path) +
-                        " -map 0:a:0 -c copy -f framemd5 -",
-                    &status);
-    EXPECT_EQ(status, 0) << path;
-    std::vector<Packet> packets;
-    std::istringstream lines(std::string(out.begin(), out.end()));
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        long long dts, pts, duration;
-        int index, size;
-        char md5[33] = "";
-        if (std::sscanf(line.c_str(), "%d, %lld, %lld, %lld, %d, %32s", &index, &dts, &pts,
-                        &duration, &size, md5) == 6)
-            packets.push_back({pts, dts, size, md5});
-    }
-    return packets;
+    return demuxed_packets(path, "a:0").packets;
 }
 
 // Copies the first audio stream of a source into output_name in memory.
@@ -143,8 +115,8 @@ TEST_P(StreamCopyTo, PacketsArriveUnchangedInOrderAndPlay)
         ASSERT_EQ(r, 0);
     EXPECT_TRUE(copy.recorder.errors.empty());
 
-    const std::vector<Packet> source = demuxed_packets(media_path(c.source));
-    const std::vector<Packet> output = demuxed_packets(copy.saved());
+    const std::vector<DemuxedPacket> source = packets_of(media_path(c.source));
+    const std::vector<DemuxedPacket> output = packets_of(copy.saved());
     EXPECT_EQ((int)source.size(), written);
     ASSERT_EQ(output.size(), source.size());
     for (size_t i = 0; i < source.size(); i++) {
@@ -179,53 +151,39 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST(StreamCopy, PtsOffsetShiftsAndSkipsWhatWouldLandAtZero)
+TEST(StreamCopy, OffsetsSkipsAndUnsetTimestamps)
 {
-    // FLAC's first packet has pts and dts 0: with an offset it is skipped.
-    Copy copy("sweep.flac", "copy.flac", 4410);
-    ASSERT_EQ(copy.open_error, nullptr);
-    StreamCopyData &data = copy.sc->data[0];
-    data.last_pts = data.last_dts = -7;
-
-    AVPacket *pkt = copy.src.rec.raw_pkt;
-    ASSERT_GT(ff_decode_audio(&copy.src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
-    ASSERT_EQ(pkt->pts, 0);
-    copy.rec.raw_pkt = pkt;
-    EXPECT_EQ(ff_encode_audio_raw(&copy.rec, pkt->size), 0);
-    EXPECT_EQ(data.last_pts, -7) << "skipped: nothing written";
-    ff_pkt_clean(pkt);
-
-    ASSERT_GT(ff_decode_audio(&copy.src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
-    const int64_t source_pts = pkt->pts;
-    ASSERT_GT(source_pts, 0);
-    EXPECT_EQ(ff_encode_audio_raw(&copy.rec, pkt->size), 0);
-    // The output stream counts samples: the offset is added in its units.
-    const AVRational out_tb = copy.rec.audio_st->time_base;
-    ASSERT_EQ(out_tb.den, 44100);
-    EXPECT_EQ(data.last_pts, source_pts + 4410);
-    EXPECT_EQ(data.last_dts, source_pts);
-    EXPECT_EQ(pkt->stream_index, 0);
-    ff_pkt_clean(pkt);
-    EXPECT_EQ(ff_encode_audio_raw(&copy.rec, 0), 0);
-}
-
-TEST(StreamCopy, UnsetDtsStaysUnset)
-{
-    Copy copy("sweep.mp3", "copy.mp3");
-    ASSERT_EQ(copy.open_error, nullptr);
-    AVPacket *pkt = copy.src.rec.raw_pkt;
-    ASSERT_GT(ff_decode_audio(&copy.src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
-    ASSERT_GT(ff_decode_audio(&copy.src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
-    const int64_t pts = pkt->pts;
-    pkt->dts = AV_NOPTS_VALUE;
-    copy.rec.raw_pkt = pkt;
-    EXPECT_EQ(ff_encode_audio_raw(&copy.rec, pkt->size), 0);
-    const StreamCopyData &data = copy.sc->data[0];
-    EXPECT_EQ(data.last_dts, AV_NOPTS_VALUE);
-    const AVRational in_tb{data.time_base.num, data.time_base.den};
-    EXPECT_EQ(data.last_pts, av_rescale_q(pts, in_tb, copy.rec.audio_st->time_base));
-    ff_pkt_clean(pkt);
-    EXPECT_EQ(ff_encode_audio_raw(&copy.rec, 0), 0);
+    // With an offset, packets at or before 0 (FLAC's first has pts and dts
+    // 0; an unset dts counts as negative) are skipped, the others shifted.
+    // Without one, an unset dts is passed on unset.
+    for (int64_t offset : {4410, 0}) {
+        SCOPED_TRACE(offset);
+        Copy copy("sweep.flac", "copy.flac", offset);
+        ASSERT_EQ(copy.open_error, nullptr);
+        StreamCopyData &data = copy.sc->data[0];
+        AVPacket *pkt = copy.src.rec.raw_pkt;
+        copy.rec.raw_pkt = pkt;
+        const AVRational in_tb{data.time_base.num, data.time_base.den};
+        const AVRational out_tb = copy.rec.audio_st->time_base;
+        ASSERT_EQ(out_tb.den, 44100) << "the output stream counts samples";
+        for (int i = 0; i < 3; i++) {
+            SCOPED_TRACE(i);
+            data.last_pts = data.last_dts = -7;
+            ASSERT_GT(ff_decode_audio(&copy.src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
+            const int64_t pts = pkt->pts;
+            if (i == 2)
+                pkt->dts = AV_NOPTS_VALUE;
+            EXPECT_EQ(ff_encode_audio_raw(&copy.rec, pkt->size), 0);
+            const bool skipped = offset != 0 && i != 1;
+            EXPECT_EQ(data.last_pts, skipped ? -7 : av_rescale_q(pts, in_tb, out_tb) + offset);
+            if (!skipped) {
+                EXPECT_EQ(data.last_dts, i == 2 ? AV_NOPTS_VALUE : pts);
+            }
+            EXPECT_EQ(pkt->stream_index, 0);
+            ff_pkt_clean(pkt);
+        }
+        EXPECT_EQ(ff_encode_audio_raw(&copy.rec, 0), 0);
+    }
 }
 
 TEST(StreamCopy, RawBytesWithoutStreamCopyData)
@@ -271,8 +229,8 @@ TEST(StreamCopy, RawBytesWithoutStreamCopyData)
 
     ScratchFile file("raw.mp3");
     file.write(out.bytes);
-    const std::vector<Packet> written = demuxed_packets(file.path);
-    const std::vector<Packet> source = demuxed_packets(media_path("sweep.mp3"));
+    const std::vector<DemuxedPacket> written = packets_of(file.path);
+    const std::vector<DemuxedPacket> source = packets_of(media_path("sweep.mp3"));
     EXPECT_EQ((int)written.size(), packets);
     EXPECT_EQ(written, source);
 }

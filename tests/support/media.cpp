@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,40 @@ std::vector<uint8_t> ffmpeg_pcm(const std::string &path, int stream_index,
     std::vector<uint8_t> pcm = run_capture(command, &status);
     EXPECT_EQ(status, 0) << command;
     return pcm;
+}
+
+double DemuxedPackets::total_seconds() const
+{
+    int64_t ticks = 0;
+    for (const DemuxedPacket &p : packets)
+        ticks += p.duration;
+    return (double)ticks * tb_num / tb_den;
+}
+
+DemuxedPackets demuxed_packets(const std::string &path, const std::string &stream)
+{
+    const std::string command = "ffmpeg -nostdin -v error -copyts -i " + shell_quote(path) +
+                                " -map 0:" + stream + " -c copy -f framemd5 -";
+    int status = 0;
+    const std::vector<uint8_t> out = run_capture(command, &status);
+    EXPECT_EQ(status, 0) << command;
+    DemuxedPackets result;
+    std::istringstream lines(std::string(out.begin(), out.end()));
+    std::string line;
+    while (std::getline(lines, line)) {
+        long long a, b, c;
+        int index, size;
+        char md5[33] = "";
+        if (std::sscanf(line.c_str(), "#tb 0: %lld/%lld", &a, &b) == 2) {
+            result.tb_num = a;
+            result.tb_den = b;
+        } else if (line[0] != '#' &&
+                   std::sscanf(line.c_str(), "%d, %lld, %lld, %lld, %d, %32s", &index, &a, &b,
+                               &c, &size, md5) == 6) {
+            result.packets.push_back({b, a, c, size, md5});
+        }
+    }
+    return result;
 }
 
 }  // namespace flatav_test

@@ -27,4 +27,20 @@ std::string shell_quote(const std::string &word);
 std::vector<uint8_t> ffmpeg_pcm(const std::string &path, int stream_index,
                                 const std::string &format);
 
+// The packets of one stream as the ffmpeg tool demuxes and copies them
+// (frame checksums), timestamps in the time base tb_num/tb_den it reports.
+struct DemuxedPacket {
+    int64_t pts, dts, duration;
+    int size;
+    std::string md5;
+    bool operator==(const DemuxedPacket &o) const { return size == o.size && md5 == o.md5; }
+};
+struct DemuxedPackets {
+    std::vector<DemuxedPacket> packets;
+    int64_t tb_num = 1, tb_den = 1;
+    double total_seconds() const;
+};
+// stream: an ffmpeg stream specifier such as "0" or "a:0".
+DemuxedPackets demuxed_packets(const std::string &path, const std::string &stream);
+
 }  // namespace flatav_test

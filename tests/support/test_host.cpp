@@ -144,47 +144,7 @@ int64_t MemorySource::seek(void *opaque, int64_t offset, int32_t whence)
     return target;
 }
 
-FileSource::FileSource(const std::string &path) : file(std::fopen(path.c_str(), "rb")) {}
-
-FileSource::~FileSource()
-{
-    if (file)
-        std::fclose(file);
-}
-
-void FileSource::attach(DecodeRec &rec)
-{
-    rec.is_url = 0;
-    rec.io_opaque = this;
-    rec.read_packet = read;
-    rec.seek = seek;
-}
-
-int32_t FileSource::read(void *opaque, uint8_t *buf, int32_t size)
-{
-    auto *self = static_cast<FileSource *>(opaque);
-    size_t n = std::fread(buf, 1, (size_t)size, self->file);
-    return n == 0 ? FLATAV_ERROR_EOF : (int32_t)n;
-}
-
-int64_t FileSource::seek(void *opaque, int64_t offset, int32_t whence)
-{
-    auto *self = static_cast<FileSource *>(opaque);
-    if (whence == FLATAV_SEEK_SIZE) {
-        long here = std::ftell(self->file);
-        std::fseek(self->file, 0, SEEK_END);
-        long size = std::ftell(self->file);
-        std::fseek(self->file, here, SEEK_SET);
-        return size;
-    }
-    if (std::fseek(self->file, (long)offset, whence & ~0x20000) != 0)
-        return -1;
-    return std::ftell(self->file);
-}
-
-OpenedSource::OpenedSource(const std::string &p, MemorySource *memory,
-                           FileSource *file)
-    : path(p)
+OpenedSource::OpenedSource(const std::string &p, MemorySource *memory) : path(p)
 {
     rec.file_name = path.c_str();
     rec.callbacks = &recorder.callbacks;
@@ -192,8 +152,6 @@ OpenedSource::OpenedSource(const std::string &p, MemorySource *memory,
     rec.request_sample_fmt = -1;
     if (memory)
         memory->attach(rec);
-    else if (file)
-        file->attach(rec);
     else
         rec.is_url = 1;
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -90,25 +89,10 @@ struct MemorySource {
     int32_t fail_code = -5;
 };
 
-// Custom-I/O source over a file, read through stdio.
-struct FileSource {
-    explicit FileSource(const std::string &path);
-    ~FileSource();
-    FileSource(const FileSource &) = delete;
-    FileSource &operator=(const FileSource &) = delete;
-    void attach(DecodeRec &rec);
-
-    static int32_t read(void *opaque, uint8_t *buf, int32_t size);
-    static int64_t seek(void *opaque, int64_t offset, int32_t whence);
-
-    std::FILE *file = nullptr;
-};
-
 // A DecodeRec opened on construction and cleaned up on destruction.
 struct OpenedSource {
-    // URL mode when source is null; custom I/O through it otherwise.
-    OpenedSource(const std::string &path, MemorySource *memory = nullptr,
-                 FileSource *file = nullptr);
+    // URL mode when memory is null; custom I/O through it otherwise.
+    explicit OpenedSource(const std::string &path, MemorySource *memory = nullptr);
     ~OpenedSource();
     OpenedSource(const OpenedSource &) = delete;
     OpenedSource &operator=(const OpenedSource &) = delete;
