@@ -1,10 +1,8 @@
 // Decoding 10 minutes of stereo 44.1 kHz FLAC and MP3 to packed PCM: flatav
 // against a direct FFmpeg loop doing the same work in the same process.
 // Run `cmake --build BUILD --target bench-media` first.
-#include <benchmark/benchmark.h>
-
+#include "bench_main.h"
 #include "direct_decode.h"
-#include "flatav.h"
 
 namespace {
 
@@ -14,17 +12,7 @@ void decode(benchmark::State &state, DecodeResult (*decode_file)(const std::stri
             const char *name)
 {
     const std::string path = input(name);
-    int64_t bytes = 0;
-    for (auto _ : state) {
-        DecodeResult r = decode_file(path);
-        if (!r.ok) {
-            state.SkipWithError(("cannot decode " + path).c_str());
-            return;
-        }
-        bytes += r.bytes;
-        benchmark::DoNotOptimize(r.checksum);
-    }
-    state.SetBytesProcessed(bytes);
+    run_passes(state, [&] { return decode_file(path); });
 }
 
 BENCHMARK_CAPTURE(decode, flac_flatav, decode_with_flatav, "long.flac")->Unit(benchmark::kMillisecond);
@@ -34,12 +22,4 @@ BENCHMARK_CAPTURE(decode, mp3_direct, decode_directly, "long.mp3")->Unit(benchma
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
-    LogSettings quiet{1, 1};
-    ff_init(&quiet);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+FLATAV_BENCHMARK_MAIN()

@@ -1,10 +1,8 @@
 // Filtering a minute of stereo s16 audio in blocks of 1024 frames: flatav
 // against the same libavfilter graph built and fed directly. The library's
 // teardown checkpoint lines go to standard output once per iteration.
-#include <benchmark/benchmark.h>
-
+#include "bench_main.h"
 #include "convert_work.h"
-#include "flatav.h"
 
 namespace {
 
@@ -12,17 +10,7 @@ void filter(benchmark::State &state, ConvertResult (*run)(const std::string &, c
             const char *name)
 {
     Stream stream;
-    int64_t bytes = 0;
-    for (auto _ : state) {
-        ConvertResult r = run(name, stream);
-        if (!r.ok) {
-            state.SkipWithError("filtering failed");
-            return;
-        }
-        bytes += r.bytes;
-        benchmark::DoNotOptimize(r.checksum);
-    }
-    state.SetBytesProcessed(bytes);
+    run_passes(state, [&] { return run(name, stream); });
 }
 
 BENCHMARK_CAPTURE(filter, volume_flatav, filter_with_flatav, "volume")->Unit(benchmark::kMillisecond);
@@ -34,12 +22,4 @@ BENCHMARK_CAPTURE(filter, loudnorm_direct, filter_directly, "loudnorm")->Unit(be
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
-    LogSettings quiet{1, 1};
-    ff_init(&quiet);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+FLATAV_BENCHMARK_MAIN()

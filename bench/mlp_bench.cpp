@@ -4,9 +4,7 @@
 // Run `cmake --build BUILD --target bench-media` first.
 #include <string>
 
-#include <benchmark/benchmark.h>
-
-#include "flatav.h"
+#include "bench_main.h"
 #include "mlp_direct.h"
 
 namespace {
@@ -29,21 +27,7 @@ void decode(benchmark::State &state, MlpResult (*decode_stream)(const std::vecto
             const char *name)
 {
     const std::vector<uint8_t> stream = load(name);
-    if (stream.empty()) {
-        state.SkipWithError((std::string("no ") + name).c_str());
-        return;
-    }
-    int64_t bytes = 0;
-    for (auto _ : state) {
-        MlpResult r = decode_stream(stream);
-        if (!r.ok || r.bytes == 0) {
-            state.SkipWithError("decoding failed");
-            return;
-        }
-        bytes += r.bytes;
-        benchmark::DoNotOptimize(r.checksum);
-    }
-    state.SetBytesProcessed(bytes);
+    run_passes(state, [&] { return decode_stream(stream); });
 }
 
 BENCHMARK_CAPTURE(decode, mlp16_flatav, decode_mlp_with_flatav, "long16.mlp")
@@ -57,10 +41,4 @@ BENCHMARK_CAPTURE(decode, mlp24_direct, decode_mlp_directly, "long24.mlp")
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+FLATAV_BENCHMARK_MAIN()

@@ -1,9 +1,7 @@
 // Resampling a minute of stereo audio in blocks of 1024 frames: flatav
 // against libswresample driven directly in the same process.
-#include <benchmark/benchmark.h>
-
+#include "bench_main.h"
 #include "convert_work.h"
-#include "flatav.h"
 
 namespace {
 
@@ -11,17 +9,7 @@ void resample(benchmark::State &state, ConvertResult (*run)(const std::string &,
               const char *name)
 {
     Stream stream;
-    int64_t bytes = 0;
-    for (auto _ : state) {
-        ConvertResult r = run(name, stream);
-        if (!r.ok) {
-            state.SkipWithError("conversion failed");
-            return;
-        }
-        bytes += r.bytes;
-        benchmark::DoNotOptimize(r.checksum);
-    }
-    state.SetBytesProcessed(bytes);
+    run_passes(state, [&] { return run(name, stream); });
 }
 
 BENCHMARK_CAPTURE(resample, up_44k_48k_flatav, resample_with_flatav, "up_44k_48k")->Unit(benchmark::kMillisecond);
@@ -33,12 +21,4 @@ BENCHMARK_CAPTURE(resample, down_48k_44k_flt_s16_direct, resample_directly, "dow
 
 }  // namespace
 
-int main(int argc, char **argv)
-{
-    LogSettings quiet{1, 1};
-    ff_init(&quiet);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+FLATAV_BENCHMARK_MAIN()
