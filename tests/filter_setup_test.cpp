@@ -2,6 +2,7 @@
 // timestamps, the push rules, clean-up and bad input.
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -199,21 +200,11 @@ TEST(FilterRun, TimestampsCountSamplesOfEqualBlocks)
     clean_printed(rec);
 }
 
-TEST(FilterRun, PartialSampleFramesAreIgnoredAndANullWriterDropsFrames)
+TEST(FilterRun, NullWriteFunctionDropsTheFrames)
 {
-    std::vector<uint8_t> block(100 * 4 + 3);
-    for (size_t i = 0; i < block.size(); i++)
-        block[i] = static_cast<uint8_t>(i * 7);
     FilterRec rec = s16_stereo();
-    ASSERT_EQ(setup_af("anull", nullptr, &rec), 0);
-    PcmSink sink;
-    push_and_drain(rec, block, {static_cast<int32_t>(block.size())}, &sink);
-    EXPECT_TRUE(sink.packed() == std::vector<uint8_t>(block.begin(), block.begin() + 400));
-
-    clean_printed(rec);
-    rec = s16_stereo();
     ASSERT_EQ(setup_af("volume", "2", &rec), 0);
-    push_and_drain(rec, block, {400}, nullptr);
+    push_and_drain(rec, std::vector<uint8_t>(4096, 1), {4096}, nullptr);
     EXPECT_EQ(rec.frames_out, 1);
     clean_printed(rec);
 }
@@ -324,9 +315,12 @@ TEST(FilterCleanup, NullAndUnbuiltRecordsAndTwice)
     EXPECT_NE(rec.run_sink, nullptr);
 }
 
+// The same output from a new record, after a teardown, and over a graph that
+// is still built. The partial sample frame at the end of the block is
+// ignored.
 TEST(FilterCleanup, SetUpAgainAfterTeardown)
 {
-    std::vector<uint8_t> pcm(2048 * 4);
+    std::vector<uint8_t> pcm(2048 * 4 + 3);
     for (size_t i = 0; i < pcm.size(); i++)
         pcm[i] = static_cast<uint8_t>(i * 13);
     FilterRec rec = s16_stereo();
@@ -334,7 +328,6 @@ TEST(FilterCleanup, SetUpAgainAfterTeardown)
     for (int i = 0; i < 3; i++) {
         CaptureStdout();
         EXPECT_EQ(setup_af("volume", "0.25", &rec), 0);
-        // The third set-up replaces a graph that is still built.
         EXPECT_EQ(GetCapturedStdout(), i == 2 ? kTeardown : "");
         PcmSink sink;
         push_and_drain(rec, pcm, {static_cast<int32_t>(pcm.size())}, &sink);
@@ -347,10 +340,10 @@ TEST(FilterCleanup, SetUpAgainAfterTeardown)
         }
     }
     EXPECT_EQ(clean_printed(rec), kTeardown);
-    ASSERT_EQ(out[0].size(), pcm.size());
+    ASSERT_EQ(out[0].size(), 2048u * 4);
     EXPECT_TRUE(out[0] == out[1]);
     EXPECT_TRUE(out[0] == out[2]);
-    EXPECT_FALSE(out[0] == pcm);
+    EXPECT_FALSE(std::equal(out[0].begin(), out[0].end(), pcm.begin()));  // the volume acts
 }
 
 }  // namespace

@@ -74,22 +74,23 @@ void PrintTo(const OptionCase &c, std::ostream *os) { *os << c.name; }
 
 const OptionCase kOptionCases[] = {
     {"unset_fields_keep_defaults", [](ResampleRec &) {}, SWR_ENGINE_SWR, 20, 0, kStereo},
-    {"engine_precision_dither",
+    // User channel counts do not stop the set-up.
+    {"engine_precision_dither_user_counts",
      [](ResampleRec &r) {
          std::strcpy(r.resampler_name, "soxr");
          r.precision = 28.0;
          r.dither_method = SWR_DITHER_TRIANGULAR;
+         r.user_in_ch_count = r.user_out_ch_count = 2;
      },
      SWR_ENGINE_SOXR, 28, SWR_DITHER_TRIANGULAR, kStereo},
-    {"name_without_terminator",
-     [](ResampleRec &r) { std::memset(r.resampler_name, 'x', sizeof r.resampler_name); },
-     SWR_ENGINE_SWR, 20, 0, kStereo},
-    {"zero_masks_take_default_layouts",
-     [](ResampleRec &r) { r.in_channel_layout = r.out_channel_layout = 0; r.out_channels = 1; },
+    // A name that fills its field is read no further.
+    {"unterminated_name_zero_masks",
+     [](ResampleRec &r) {
+         std::memset(r.resampler_name, 'x', sizeof r.resampler_name);
+         r.in_channel_layout = r.out_channel_layout = 0;
+         r.out_channels = 1;
+     },
      SWR_ENGINE_SWR, 20, 0, AV_CH_LAYOUT_MONO},
-    {"user_channel_counts_do_not_stop_set_up",
-     [](ResampleRec &r) { r.user_in_ch_count = r.user_out_ch_count = 2; }, SWR_ENGINE_SWR, 20,
-     0, kStereo},
 };
 
 class ResampleOptions : public testing::TestWithParam<OptionCase> {};

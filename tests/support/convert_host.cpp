@@ -14,17 +14,13 @@ extern "C" {
 #include "media.h"
 
 namespace flatav_test {
-namespace {
-
-const char *raw_name(int format)
+const char *raw_format(int sample_fmt)
 {
-    const AVSampleFormat packed = av_get_packed_sample_fmt(static_cast<AVSampleFormat>(format));
+    const AVSampleFormat packed = av_get_packed_sample_fmt(static_cast<AVSampleFormat>(sample_fmt));
     return packed == AV_SAMPLE_FMT_S16   ? "s16le"
            : packed == AV_SAMPLE_FMT_S32 ? "s32le"
                                          : "f32le";
 }
-
-}  // namespace
 
 std::vector<uint8_t> ffmpeg_raw(const std::string &input, int in_format, int rate,
                                 uint64_t layout, const std::string &filters, int out_format)
@@ -32,10 +28,10 @@ std::vector<uint8_t> ffmpeg_raw(const std::string &input, int in_format, int rat
     char mask[32];
     std::snprintf(mask, sizeof mask, "0x%" PRIx64, layout);
     const std::string command = std::string("ffmpeg -nostdin -v error -f ") +
-                                raw_name(in_format) + " -sample_rate " +
+                                raw_format(in_format) + " -sample_rate " +
                                 std::to_string(rate) + " -ch_layout " + mask + " -i " +
                                 shell_quote(input) + " -af " + shell_quote(filters) +
-                                " -f " + raw_name(out_format) + " -";
+                                " -f " + raw_format(out_format) + " -";
     int status = 0;
     std::vector<uint8_t> out = run_capture(command, &status);
     EXPECT_EQ(status, 0) << command;

@@ -11,6 +11,10 @@
 
 namespace flatav_test {
 
+// The ffmpeg tool's raw format name of a sample format's packed twin:
+// "s16le", "s32le" or "f32le".
+const char *raw_format(int sample_fmt);
+
 // The ffmpeg tool's output, as packed raw PCM in out_format, for a packed raw
 // input in in_format (AVSampleFormat values; planar ones name their packed
 // twin) with `-af filters`.
