@@ -2,6 +2,7 @@
 // filters that fit the graph's middle stage (the ones the ffmpeg tool shows
 // as one audio input to one audio output), and `flatav transcode` runs
 // --filter, --rate and --channels as the ffmpeg tool runs the same chain.
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -16,38 +17,44 @@ namespace {
 using flatav_test::media_path;
 using flatav_test::shell_quote;
 
-std::set<std::string> first_words(const std::string &text, const std::string &needed_io)
+// What a shell command prints, and its exit status.
+std::string output_of(const std::string &command, int *status)
 {
-    std::set<std::string> names;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string flags, name, io;
-        if (needed_io.empty()) {
-            if (words >> name)
-                names.insert(name);
-        } else if (words >> flags >> name >> io && io == needed_io) {
-            names.insert(name);
-        }
-    }
-    return names;
+    const std::vector<uint8_t> out = flatav_test::run_capture(command, status);
+    return std::string(out.begin(), out.end());
 }
 
-std::string output_of(const std::string &command)
+std::string transcode(const std::string &in, const std::string &out, const std::string &options,
+                      int *status)
 {
-    int status = 0;
-    const std::vector<uint8_t> out = flatav_test::run_capture(command, &status);
+    return output_of(shell_quote(FLATAV_TOOL_PATH) + " transcode " + shell_quote(in) + " " +
+                         out + " " + options + " 2>&1",
+                     status);
+}
+
+// The first group of line_pattern in each line that a command prints.
+std::set<std::string> names(const std::string &command, const char *line_pattern)
+{
+    int status = -1;
+    std::istringstream text(output_of(command + " 2>/dev/null", &status));
     EXPECT_EQ(status, 0) << command;
-    return std::string(out.begin(), out.end());
+    const std::regex pattern(line_pattern);
+    std::set<std::string> found;
+    std::smatch m;
+    for (std::string line; std::getline(text, line);)
+        if (std::regex_search(line, m, pattern))
+            found.insert(m[1]);
+    return found;
 }
 
 TEST(FiltersCommand, ListsTheAudioToAudioFilters)
 {
-    const std::set<std::string> ours = first_words(
-        output_of(flatav_test::shell_quote(FLATAV_TOOL_PATH) + " filters 2>/dev/null"), "");
+    // Ours: the name first on each line; the tool's: flags, name, then its
+    // inputs and outputs.
+    const std::set<std::string> ours =
+        names(shell_quote(FLATAV_TOOL_PATH) + " filters", R"(^(\S+))");
     const std::set<std::string> tool =
-        first_words(output_of("ffmpeg -hide_banner -filters 2>/dev/null"), "A->A");
+        names("ffmpeg -hide_banner -filters", R"(^ *\S+ +(\S+) +A->A )");
     ASSERT_GT(tool.size(), 50u);
     EXPECT_EQ(ours, tool);
     for (const char *name : {"volume", "highpass", "atempo", "aecho", "loudnorm"})
@@ -86,9 +93,9 @@ TEST_P(TranscodeChain, MatchesTheToolsChain)
     SCOPED_TRACE(c.name);
     const std::string in = media_path(c.input);
     flatav_test::ScratchFile out(std::string(c.name) + ".flac");
-    const std::string text = output_of(shell_quote(FLATAV_TOOL_PATH) + " transcode " +
-                                       shell_quote(in) + " " + shell_quote(out.path) + " " +
-                                       c.options + " 2>&1");
+    int status = -1;
+    const std::string text = transcode(in, shell_quote(out.path), c.options, &status);
+    EXPECT_EQ(status, 0) << text;
     EXPECT_NE(text.find("samples per channel"), std::string::npos) << text;
     const std::vector<uint8_t> ours = flatav_test::ffmpeg_pcm(out.path, 0, "s16le");
     const std::vector<uint8_t> tool = flatav_test::run_capture(
@@ -106,40 +113,31 @@ INSTANTIATE_TEST_SUITE_P(Options, TranscodeChain, testing::ValuesIn(kChains),
 TEST(TranscodeChainOptions, BadValuesFailWithAMessage)
 {
     struct Case {
-        std::string options, message;
+        const char *options, *message;
         int status;
+        bool to_stdout;
     };
     const Case cases[] = {
-        {"--rate 0", "--rate wants samples per second", 2},
-        {"--rate fast", "--rate wants samples per second", 2},
-        {"--channels 65", "--channels wants a count from 1 to 64", 2},
-        {"--filter no_such_filter", "cannot set up the filter 'no_such_filter' (code -1279870712)",
-         1},
-        {"--filter volume=loud", "cannot set up the filter 'volume=loud' (code -12)", 1},
-        {"--filter =0.5", "--filter wants NAME or NAME=ARGS", 1},
+        {"--rate 0", "--rate wants samples per second", 2, false},
+        {"--rate fast", "--rate wants samples per second", 2, false},
+        {"--channels 65", "--channels wants a count from 1 to 64", 2, false},
+        {"--filter no_such_filter",
+         "cannot set up the filter 'no_such_filter' (code -1279870712)", 1, false},
+        {"--filter volume=loud", "cannot set up the filter 'volume=loud' (code -12)", 1, false},
+        {"--filter =0.5", "--filter wants NAME or NAME=ARGS", 1, false},
+        // The filter's trace would mix with a container on standard output.
+        {"--codec flac --filter volume=0.5", "cannot write to standard output", 2, true},
     };
-    const std::string in = shell_quote(media_path("stereo_s16.wav"));
+    const std::string in = media_path("stereo_s16.wav");
     flatav_test::ScratchFile out("bad.flac");
     for (const Case &c : cases) {
         SCOPED_TRACE(c.options);
         int status = 0;
-        const std::vector<uint8_t> bytes = flatav_test::run_capture(
-            shell_quote(FLATAV_TOOL_PATH) + " transcode " + in + " " + shell_quote(out.path) +
-                " " + c.options + " 2>&1",
-            &status);
-        const std::string text(bytes.begin(), bytes.end());
+        const std::string text =
+            transcode(in, c.to_stdout ? "-" : shell_quote(out.path), c.options, &status);
         EXPECT_EQ(status, c.status) << text;
         EXPECT_NE(text.find(c.message), std::string::npos) << text;
     }
-    // The filter's trace would mix with a container on standard output.
-    int status = 0;
-    const std::vector<uint8_t> bytes = flatav_test::run_capture(
-        shell_quote(FLATAV_TOOL_PATH) + " transcode " + in +
-            " - --codec flac --filter volume=0.5 2>&1 >/dev/null",
-        &status);
-    EXPECT_EQ(status, 2);
-    EXPECT_NE(std::string(bytes.begin(), bytes.end()).find("cannot write to standard output"),
-              std::string::npos);
 }
 
 }  // namespace
