@@ -1,10 +1,7 @@
 #include "mem_host.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 namespace flatav_test {
 
@@ -38,23 +35,6 @@ int32_t MemHost::write(void *user, const uint8_t *data, int32_t size)
 MemDecodeRec *MemHost::open(int32_t buffer_alloc, int32_t refill_size)
 {
     return mem_init(this, read, write, 1, buffer_alloc, refill_size);
-}
-
-StdoutCapture::StdoutCapture() : active_(true)
-{
-    fflush(stdout);
-    testing::internal::CaptureStdout();
-}
-
-StdoutCapture::~StdoutCapture() { text(); }
-
-std::string StdoutCapture::text()
-{
-    if (!active_)
-        return "";
-    active_ = false;
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
 }
 
 }  // namespace flatav_test

@@ -1,11 +1,14 @@
 // A host of the memory-source decoder: delivers a byte vector through a
 // MemReadFn in chunks, with reads that fail on request, and collects what
-// the PcmWriteFn receives.
+// the PcmWriteFn receives; and the capture of what the library prints.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "flatav.h"
 
@@ -36,15 +39,15 @@ struct MemHost {
     MemDecodeRec *open(int32_t buffer_alloc, int32_t refill_size);
 };
 
-// Hands out a function's standard output: what a block printed.
-class StdoutCapture {
-public:
-    StdoutCapture();
-    ~StdoutCapture();
-    std::string text();  // ends the capture
-
-private:
-    bool active_;
-};
+// What f prints to standard output (the library's trace lines go there).
+template <typename F>
+std::string stdout_of(F &&f)
+{
+    fflush(stdout);
+    testing::internal::CaptureStdout();
+    f();
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
 
 }  // namespace flatav_test
