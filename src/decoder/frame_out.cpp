@@ -56,12 +56,6 @@ AVSampleFormat converter_output_format(const DecodeRec *avrec, AVSampleFormat in
     return av_get_packed_sample_fmt(in);
 }
 
-const char *format_name(int format)
-{
-    const char *name = av_get_sample_fmt_name((AVSampleFormat)format);
-    return name ? name : "none";
-}
-
 // The planar-to-packed converter: same rate and layout on both sides.
 bool set_up_converter(DecodeRec *avrec, const AVFrame *frame, int channels)
 {
@@ -81,9 +75,9 @@ bool set_up_converter(DecodeRec *avrec, const AVFrame *frame, int channels)
                     ? frame->ch_layout.u.mask
                     : 0);
     console_log("%s(): frame format=%d (%s), orig_sample_fmt=%d (%s), packed=%s\n",
-                kName, in_fmt, format_name(in_fmt), avrec->orig_sample_fmt,
-                format_name(avrec->orig_sample_fmt),
-                format_name(av_get_packed_sample_fmt(in_fmt)));
+                kName, in_fmt, sample_format_name(in_fmt), avrec->orig_sample_fmt,
+                sample_format_name(avrec->orig_sample_fmt),
+                sample_format_name(av_get_packed_sample_fmt(in_fmt)));
     console_log("%s(): time_base=%d/%d, layout=%s\n", kName, info.time_base.num,
                 info.time_base.den, layout_name);
 
@@ -97,7 +91,7 @@ bool set_up_converter(DecodeRec *avrec, const AVFrame *frame, int channels)
         av_opt_set_int(swr, "out_sample_rate", frame->sample_rate, 0);
         av_opt_set_sample_fmt(swr, "out_sample_fmt", out_fmt, 0);
         console_log("%s(): [1] output_sample_fmt=%d (%s)\n", kName, out_fmt,
-                    format_name(out_fmt));
+                    sample_format_name(out_fmt));
     }
     av_channel_layout_uninit(&layout);
     if (!swr || swr_init(swr) < 0) {

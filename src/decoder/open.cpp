@@ -149,12 +149,11 @@ void open_audio_stream(DecodeRec *avrec, AVStream *stream, AudioInfo &info)
     if (info.profile == FF_PROFILE_DTS_96_24 && info.bits_per_raw_sample == 0)
         info.bits_per_raw_sample = 24;
 
-    const char *fmt_name = av_get_sample_fmt_name((AVSampleFormat)par->format);
     trace(avrec->callbacks,
           "%s(): ============ [%d]: time_base=%d/%d:sample_rate=%d:sample_fmt=%s:"
           "channel_layout=0x%" PRIx64,
           kName, index, stream->time_base.num, stream->time_base.den,
-          par->sample_rate, fmt_name ? fmt_name : "none", layout_mask(par->ch_layout));
+          par->sample_rate, sample_format_name(par->format), layout_mask(par->ch_layout));
 
     if (!info.av_codec_context) {
         info.status = format_static("avcodec_alloc_context3 failed");

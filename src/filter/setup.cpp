@@ -12,18 +12,12 @@ extern "C" {
 }
 
 #include "filter.h"
+#include "host/report.h"
 
 namespace flatav {
 namespace {
 
 constexpr const char *kName = "setup_af";
-
-const char *sample_format_name(int32_t format)
-{
-    const char *name = av_get_sample_fmt_name(static_cast<AVSampleFormat>(format));
-    // FFmpeg's own name for "no format", which the source refuses.
-    return name ? name : "none";
-}
 
 // Every failure below tears down what exists and hands back its code.
 int fail(FilterRec *rec, int code)

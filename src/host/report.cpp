@@ -7,6 +7,7 @@
 
 extern "C" {
 #include <libavutil/error.h>
+#include <libavutil/samplefmt.h>
 }
 
 #include "settings.h"
@@ -114,6 +115,12 @@ void console_log(const char *fmt, ...)
         std::printf("[%02d:%02d:%02d] %s%s", hour, minute, second, text, line_end);
     }
     std::fflush(stdout);
+}
+
+const char *sample_format_name(int format)
+{
+    const char *name = av_get_sample_fmt_name(static_cast<AVSampleFormat>(format));
+    return name ? name : "none";
 }
 
 const char *error_text(int code, char (&buffer)[kErrorTextSize])

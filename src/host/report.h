@@ -46,6 +46,9 @@ char *format_into(char *buffer, const char *fmt, ...) FLATAV_PRINTF(2, 3);
 // silent while the quiet switch is on.
 void console_log(const char *fmt, ...) FLATAV_PRINTF(1, 2);
 
+// FFmpeg's name of a sample format for texts; "none" where FFmpeg has none.
+const char *sample_format_name(int format);
+
 // FFmpeg's description of an error code, in the caller's buffer.
 const char *error_text(int code, char (&buffer)[kErrorTextSize]);
 

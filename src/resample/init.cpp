@@ -21,12 +21,6 @@ namespace {
 
 constexpr const char *kName = "ff_init_resample";
 
-const char *sample_format_name(int32_t format)
-{
-    const char *name = av_get_sample_fmt_name(static_cast<AVSampleFormat>(format));
-    return name ? name : "none";
-}
-
 // Whether libswresample would stay inside the host's blocks: it is handed
 // one pointer each way, so a planar format must carry one channel, and the
 // mask must name as many channels as the size arithmetic counts with.
