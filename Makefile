@@ -1,10 +1,11 @@
 # make run   - build, make a demo input and show what flatav does with it
 # make test  - build and run every test
 # make test-asan - the same under AddressSanitizer + UndefinedBehaviorSanitizer
-# make bench - benchmarks against direct FFmpeg loops
+# make bench - every benchmark against its direct FFmpeg twin, into bench/RESULTS.md
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+BENCH_BUILD ?= build-bench
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -39,20 +40,11 @@ test-asan: deps
 		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 bench: deps
-	@bash scripts/install-deps.sh valgrind bc
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
-	cmake --build $(BUILD) -j $(JOBS)
-	cmake --build $(BUILD) --target bench-media
-	$(BUILD)/bench/flatav_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
-	bash bench/callgrind_ratio.sh $(BUILD) $(BUILD)/bench-media/minute.flac $(BUILD)/bench-media/minute.mp3
-	$(BUILD)/bench/flatav_mlp_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
-	bash bench/mlp_callgrind.sh $(BUILD) $(BUILD)/bench-media/short16.mlp $(BUILD)/bench-media/short24.mlp
-	$(BUILD)/bench/flatav_encode_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
-	bash bench/callgrind_encode.sh $(BUILD) $(BUILD)/bench-media/minute.s16
-	bash bench/copy_bench.sh $(BUILD) $(BUILD)/bench-media
-	$(BUILD)/bench/flatav_resample_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
-	$(BUILD)/bench/flatav_filter_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
-	bash bench/callgrind_convert.sh $(BUILD)
+	@bash scripts/install-deps.sh valgrind bc python3
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DFLATAV_BUILD_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	cmake --build $(BENCH_BUILD) --target bench-media
+	python3 bench/report.py $(BENCH_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD)

@@ -20,6 +20,8 @@ make long.mp3 600 -c:a libmp3lame -b:a 192k
 make minute.flac 60 -c:a flac -sample_fmt s16
 make minute.mp3 60 -c:a libmp3lame -b:a 192k
 make long.m4a 600 -c:a aac -b:a 192k
+# An hour, for memory over a long stream.
+make hour.mp3 3600 -c:a libmp3lame -b:a 192k
 # Raw stereo 16-bit PCM for the encoding benchmarks.
 make long.s16 600 -f s16le -c:a pcm_s16le
 make minute.s16 60 -f s16le -c:a pcm_s16le

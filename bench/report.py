@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Runs every benchmark against its direct-FFmpeg twin and writes the table
+of ratios to bench/RESULTS.md, with the machine and the FFmpeg version.
+
+    report.py BUILD_DIR [--repetitions N] [--skip-hour]
+
+BUILD_DIR is a Release build with the bench-media target made. Time ratios
+are medians of Google Benchmark repetitions (wall and CPU time); instruction
+ratios come from callgrind, which counts the same for the same binary and
+input whatever else the machine does. Peak memory is the resident peak of a
+whole process decoding, resampling or filtering a one-hour stream, against a
+one-minute one: flat memory means the two peaks are alike.
+"""
+import argparse
+import datetime
+import json
+import os
+import platform
+import re
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def run(args, **kw):
+    return subprocess.run(args, check=True, capture_output=True, text=True, **kw).stdout
+
+
+def google_benchmark(program, repetitions, name_filter=None):
+    """Median wall and CPU time per benchmark name of a Google Benchmark
+    program, in milliseconds."""
+    # The JSON goes to a file: the filter's trace lines share standard output.
+    with tempfile.NamedTemporaryFile(suffix=".json") as out:
+        args = [program, f"--benchmark_out={out.name}", "--benchmark_out_format=json",
+                f"--benchmark_repetitions={repetitions}",
+                "--benchmark_report_aggregates_only=true"]
+        if name_filter:
+            args.append(f"--benchmark_filter={name_filter}")
+        run(args)
+        data = json.load(open(out.name))
+    medians = {}
+    for b in data["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
+            medians[b["run_name"]] = (b["real_time"] * scale, b["cpu_time"] * scale)
+    return medians
+
+
+def pairs(medians):
+    """(case, flatav, direct) for every NAME_flatav / NAME_direct pair."""
+    for name, flatav in sorted(medians.items()):
+        if name.endswith("_flatav"):
+            direct = medians.get(name[: -len("_flatav")] + "_direct")
+            if direct:
+                yield name[: -len("_flatav")], flatav, direct
+
+
+def table_rows(script_args):
+    """The rows of a comparison script's table: its last field is the ratio,
+    the two before it the flatav and direct figures."""
+    rows = []
+    for line in run(["bash"] + script_args).splitlines():
+        fields = line.split()
+        try:
+            ratio = float(fields[-1])
+            a, b = float(fields[-3]), float(fields[-2])
+        except (ValueError, IndexError):
+            continue
+        rows.append((" ".join(fields[:-3]), a, b, ratio))
+    return rows
+
+
+def peak_rss_kib(args):
+    """Resident peak of a whole process, in KiB."""
+    proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    if status != 0:
+        raise RuntimeError(f"{args} failed")
+    return usage.ru_maxrss
+
+
+def machine():
+    cpu = "unknown"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as f:
+        mem_kib = int(f.readline().split()[1])
+    ffmpeg = run(["ffmpeg", "-version"]).splitlines()[0]
+    libs = " ".join(
+        f"{lib} {run(['pkg-config', '--modversion', lib]).strip()}"
+        for lib in ("libavformat", "libavcodec", "libavutil", "libswresample", "libavfilter"))
+    try:
+        commit = run(["git", "-C", HERE, "rev-parse", "--short", "HEAD"]).strip()
+    except (subprocess.CalledProcessError, FileNotFoundError):
+        commit = "unknown"
+    return [
+        f"- Date: {datetime.datetime.now(datetime.timezone.utc):%Y-%m-%d %H:%M} UTC; flatav commit {commit}",
+        f"- Machine: {cpu}, {os.cpu_count()} cores, {mem_kib // 1024} MiB; {platform.platform()}",
+        f"- {ffmpeg}",
+        f"- {libs}",
+        f"- Load average when the report started: {os.getloadavg()[0]:.2f}",
+    ]
+
+
+def verdict(ratio, target):
+    return "yes" if ratio <= target else f"**no** (target {target})"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build")
+    parser.add_argument("--repetitions", type=int, default=5)
+    parser.add_argument("--skip-hour", action="store_true",
+                        help="leave out the one-hour memory runs")
+    opts = parser.parse_args()
+    build = os.path.abspath(opts.build)
+    bench = os.path.join(build, "bench")
+    media = os.path.join(build, "bench-media")
+    out = ["# Benchmark results", "",
+           "Written by `make bench` (`bench/report.py`). Every line compares flatav with a",
+           "direct FFmpeg loop doing the same work in the same kind of process; a ratio",
+           "is flatav / direct, so below 1 means flatav is faster.", ""]
+    out += machine() + [""]
+
+    out += ["## Time", "",
+            f"Medians of {opts.repetitions} Google Benchmark repetitions; wall time is",
+            "noisy on shared machines (several percent between identical runs), CPU time",
+            "less so.", "",
+            "| job | case | flatav ms | direct ms | wall ratio | CPU ratio | within target |",
+            "|---|---|---|---|---|---|---|"]
+    timed = [("decode", "flatav_bench", 1.02), ("encode", "flatav_encode_bench", 1.02),
+             ("resample", "flatav_resample_bench", 1.03),
+             ("filter", "flatav_filter_bench", 1.03), ("MLP", "flatav_mlp_bench", 1.03)]
+    for job, program, target in timed:
+        print(f"timing {job}...", file=sys.stderr)
+        for case, flatav, direct in pairs(google_benchmark(os.path.join(bench, program),
+                                                           opts.repetitions)):
+            wall, cpu = flatav[0] / direct[0], flatav[1] / direct[1]
+            out.append(f"| {job} | {case.split('/')[-1]} | {flatav[0]:.1f} | {direct[0]:.1f} "
+                       f"| {wall:.3f} | {cpu:.3f} | {verdict(cpu, target)} |")
+
+    out += ["", "## Instructions", "",
+            "callgrind counts of one pass (a minute of audio; MLP 20 s), whole process.", "",
+            "| job | case | flatav | direct | ratio | within target |", "|---|---|---|---|---|---|"]
+    counted = [
+        ("decode", [os.path.join(HERE, "callgrind_ratio.sh"), build,
+                    os.path.join(media, "minute.flac"), os.path.join(media, "minute.mp3")], 1.02),
+        ("encode", [os.path.join(HERE, "callgrind_encode.sh"), build,
+                    os.path.join(media, "minute.s16")], 1.02),
+        ("MLP", [os.path.join(HERE, "mlp_callgrind.sh"), build,
+                 os.path.join(media, "short16.mlp"), os.path.join(media, "short24.mlp")], 1.03),
+        ("resample / filter", [os.path.join(HERE, "callgrind_convert.sh"), build], 1.03),
+    ]
+    for job, args, target in counted:
+        print(f"counting {job}...", file=sys.stderr)
+        for case, a, b, ratio in table_rows(args):
+            out.append(f"| {job} | {case} | {a:,.0f} | {b:,.0f} | {ratio:.4f} "
+                       f"| {verdict(ratio, target)} |")
+
+    print("timing stream copy...", file=sys.stderr)
+    out += ["", "## Stream copy", "",
+            "`flatav copy` against `ffmpeg -c copy` into the same container, whole-process",
+            "wall time, median of 7 runs of 10-minute files.", "",
+            "| file | flatav s | ffmpeg s | ratio | flatav no slower |", "|---|---|---|---|---|"]
+    for case, a, b, ratio in table_rows([os.path.join(HERE, "copy_bench.sh"), build, media]):
+        out.append(f"| {case} | {a:.3f} | {b:.3f} | {ratio:.3f} | {verdict(ratio, 1.0)} |")
+
+    if not opts.skip_hour:
+        print("measuring memory over an hour of audio...", file=sys.stderr)
+        out += ["", "## Memory over a one-hour stream", "",
+                "Resident peak of the whole process (KiB) for a minute and for an hour of",
+                "audio. Equal peaks mean nothing grows with the stream.", "",
+                "| job | case | flatav, 1 min | flatav, 1 h | direct, 1 min | direct, 1 h |",
+                "|---|---|---|---|---|---|"]
+        decode_once = os.path.join(bench, "flatav_decode_once")
+        row = ["decode", "MP3"]
+        for way in ("flatav", "direct"):
+            for name in ("minute.mp3", "hour.mp3"):
+                row.append(peak_rss_kib([decode_once, way, os.path.join(media, name)]))
+        out.append("| " + " | ".join(str(x) for x in row) + " |")
+        convert_once = os.path.join(bench, "flatav_convert_once")
+        for job, case in (("resample", "up_44k_48k"), ("filter", "volume"),
+                          ("filter", "loudnorm")):
+            row = [job, case]
+            for way in ("flatav", "direct"):
+                for seconds in ("60", "3600"):
+                    row.append(peak_rss_kib([convert_once, job, case, way, seconds]))
+            out.append("| " + " | ".join(str(x) for x in row) + " |")
+
+    path = os.path.join(HERE, "RESULTS.md")
+    with open(path, "w") as f:
+        f.write("\n".join(out) + "\n")
+    print(f"wrote {path}", file=sys.stderr)
+
+
+if __name__ == "__main__":
+    main()
