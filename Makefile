@@ -1,10 +1,15 @@
 # make run   - build, make a demo input and show what flatav does with it
 # make test  - build and run every test
 # make test-asan - the same under AddressSanitizer + UndefinedBehaviorSanitizer
+# make test-tsan - the same under ThreadSanitizer (the concurrency tests among them)
+# make install [PREFIX=/usr/local] - install the library, header, packages and tool
+# make test-install - install into a temporary prefix and build an outside host on it
 # make bench - benchmarks against direct FFmpeg loops
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
+PREFIX ?= /usr/local
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -12,7 +17,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavfilter-dev \
 	ffmpeg libgtest-dev libgmock-dev libbenchmark-dev
 
-.PHONY: deps build run test test-asan bench clean
+.PHONY: deps build run test test-asan test-tsan install test-install bench clean
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
@@ -38,6 +43,21 @@ test-asan: deps
 	LSAN_OPTIONS=suppressions=$(CURDIR)/scripts/lsan.supp \
 		ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# FFmpeg's own libraries are not instrumented: races are found in flatav's
+# code and in what reaches the runtime's interceptors (memory, threads).
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DFLATAV_SANITIZE_THREAD=ON \
+		-DFLATAV_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	TSAN_OPTIONS=second_deadlock_stack=1 \
+		ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+test-install: build
+	bash scripts/test-install.sh $(BUILD)
+
 bench: deps
 	@bash scripts/install-deps.sh valgrind bc
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
@@ -55,4 +75,4 @@ bench: deps
 	bash bench/callgrind_convert.sh $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
