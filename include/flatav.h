@@ -6,8 +6,9 @@
  * calls the functions below on it. Records are shared by byte offset: every
  * field sits at a fixed offset (64-bit targets), gaps are named reserved
  * fields that the library never touches. Zero-fill a record before use.
- * Each field's comment gives its offset and, in parentheses, who writes it:
- * (host) before the call that reads it, (library) inside the calls.
+ * Each field's comment starts with its offset; "(host)" marks a field the
+ * host sets before the call that reads it, "(library)" one that the calls
+ * write.
  *
  * Results come back as return values, as fields of the same record, and
  * through host functions called synchronously inside the call, on the
