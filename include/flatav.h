@@ -6,11 +6,34 @@
  * calls the functions below on it. Records are shared by byte offset: every
  * field sits at a fixed offset (64-bit targets), gaps are named reserved
  * fields that the library never touches. Zero-fill a record before use.
+ * Each field's comment starts with its offset; "(host)" marks a field the
+ * host sets before the call that reads it, "(library)" one that the calls
+ * write.
  *
  * Results come back as return values, as fields of the same record, and
- * through host functions called synchronously inside the call. The library
- * starts no thread and takes no lock; one record is used by one thread at a
- * time.
+ * through host functions called synchronously inside the call, on the
+ * calling thread. Error texts that opening functions return are constants
+ * or live in one process-wide text buffer (see below).
+ *
+ * Ownership: the host owns every record (except the memory-source decoder's
+ * handle, which mem_init creates and mem_clean destroys) and everything its
+ * input fields point to. FFmpeg objects that the library creates are
+ * referenced from the record that caused them and released by that record's
+ * clean-up call: ff_cleanup_decoder, ff_clean_streamcopy, ff_cleanup_encoder,
+ * ff_cleanup_resample, ff_decoder_cleanup, mem_clean, clean_af. Packet
+ * objects of ff_pkt_new go back through ff_pkt_free, memory of ff_alloc
+ * through ff_free. Every clean-up call skips what is missing, so it may
+ * follow a failed open and may be called twice.
+ *
+ * Threads: the library starts no thread and takes no lock. One record is
+ * used by one thread at a time; distinct records may be used on distinct
+ * threads at once. Process-wide and unprotected are the switches of ff_init,
+ * the log function of ff_set_log_callback (set both up before work starts)
+ * and one 1024-byte text buffer: formatted error texts that ff_decoder_open,
+ * ff_open_encoder and ff_open_encoder_raw return, and the error texts in
+ * AudioInfo.status, live there until the next such text is formatted
+ * anywhere in the library. Hosts that open records on several threads copy
+ * such a text at once, or serialise the opens that can fail.
  *
  * This header needs no FFmpeg header: FFmpeg objects appear as pointers to
  * incomplete struct types, which the FFmpeg headers complete when a host
@@ -59,72 +82,108 @@ struct AVFilterContext;
 
 /* A time base: num / den seconds per tick (layout of FFmpeg's AVRational). */
 typedef struct FlatavRational {
-    int32_t num;
-    int32_t den;
+    int32_t num;  /* 0: numerator */
+    int32_t den;  /* 4: denominator */
 } FlatavRational;
 
 typedef struct AudioBuffer AudioBuffer;
 
 /* ------------------------------------------------------------------------
  * Host functions
+ *
+ * Every host function is called on the thread that made the library call,
+ * inside that call, never later. Pointers it receives are valid only during
+ * the call.
  * ---------------------------------------------------------------------- */
 
 /* Receives an error text (error_cb) or a trace text (message_cb).
- * user: HostCallbacks.user_data. text: zero-terminated, valid during the call. */
+ * Parameters: user: HostCallbacks.user_data. text: zero-terminated, at most
+ *   1023 characters (longer texts arrive cut).
+ * Return value: none.
+ * Remarks: error texts name the reporting step ("ff_decode_audio Error while
+ *   decoding (...) : ..."); trace texts name the function first ("... begin",
+ *   "... end") and also go to standard output. */
 typedef void (*HostTextFn)(void *user, const char *text);
 
-/* One metadata entry of the source being opened.
- * stream_index: -1 for container tags, else the index of an audio stream. */
+/* One metadata entry of the source being opened (ff_decoder_open).
+ * Parameters: user: HostCallbacks.user_data. stream_index: -1 for container
+ *   tags, else the index of an audio stream. key, value: the entry.
+ * Return value: none.
+ * Remarks: container tags come first, then the chapters' tags (chapter_cb),
+ *   then each audio stream's tags; streams of other types report none. */
 typedef void (*HostMetadataFn)(void *user, int32_t stream_index,
                                const char *key, const char *value);
 
-/* One metadata entry of a chapter: the chapter's own id, its start and end
- * in seconds, then the entry. */
+/* One metadata entry of a chapter of the source being opened.
+ * Parameters: user: HostCallbacks.user_data. chapter_id: the chapter's own id
+ *   (not its position). start, end: the chapter's bounds in seconds. key,
+ *   value: the entry.
+ * Return value: none.
+ * Remarks: one call per entry; a chapter without metadata makes no call. */
 typedef void (*HostChapterFn)(void *user, int32_t chapter_id, float start,
                               float end, const char *key, const char *value);
 
 /* Offered every packet in copy mode (read_mode 2).
- * opaque: DecodeRec.io_opaque (not user_data). capacity: the caller's
- * expected_size. Return value: 0 when the host took the packet (the library
- * then copies nothing and ff_decode_audio returns -2); any other value lets
- * the library copy it into buf. */
+ * Parameters: opaque: DecodeRec.io_opaque (not user_data). data, size: the
+ *   packet's bytes. capacity: the caller's expected_size.
+ * Return value: 0 when the host took the packet (the library then copies
+ *   nothing and ff_decode_audio returns -2); any other value lets the
+ *   library copy it into buf. */
 typedef int32_t (*HostPacketFn)(void *opaque, const uint8_t *data,
                                 int32_t size, int32_t capacity);
 
 /* Asked for a larger AudioBuffer while decoding.
- * always_null: always NULL. need: bytes the buffer (or every plane buffer)
- * must hold. Remarks: the host must leave data (or every planes[i]) at least
- * need bytes long and update capacity; the library re-reads the pointers
- * after the call and does not check the capacity again. */
+ * Parameters: always_null: always NULL. abuf: the buffer given to
+ *   ff_decode_audio. need: bytes the buffer (or every plane buffer) must
+ *   hold.
+ * Return value: none.
+ * Remarks: the host must leave data (or every planes[i]) at least need bytes
+ *   long and update capacity; the library re-reads the pointers after the
+ *   call and does not check the capacity again. */
 typedef void (*HostGrowBufferFn)(void *always_null, AudioBuffer *abuf,
                                  int32_t need);
 
 /* Receives FFmpeg's own log lines once ff_set_log_callback installed it.
- * is_info: 0 for errors and worse (AV_LOG_ERROR and below), 1 for warnings,
- * information, verbose and debug lines. line: zero-terminated. */
+ * Parameters: is_info: 0 for errors and worse (AV_LOG_ERROR and below), 1
+ *   for warnings, information, verbose and debug lines. line: the formatted
+ *   line, zero-terminated, at most 1023 characters.
+ * Return value: none.
+ * Remarks: FFmpeg calls it on whichever thread logs, also outside flatav's
+ *   own calls; every level arrives, flatav filters nothing. */
 typedef void (*HostLogFn)(int32_t is_info, const char *line);
 
 /* Custom-I/O read function, FFmpeg's read contract.
+ * Parameters: opaque: the record's io_opaque. buf: room for buf_size bytes.
  * Return value: bytes written to buf (1..buf_size), or a negative FFmpeg
- * error code such as AVERROR_EOF at the end. */
+ *   error code such as AVERROR_EOF at the end. */
 typedef int32_t (*IoReadFn)(void *opaque, uint8_t *buf, int32_t buf_size);
 
 /* Custom-I/O write function, FFmpeg's write contract.
+ * Parameters: opaque: EncodeRec.io_opaque. buf, buf_size: the next bytes of
+ *   the container, at the current position.
  * Return value: bytes taken, or a negative FFmpeg error code. */
 typedef int32_t (*IoWriteFn)(void *opaque, uint8_t *buf, int32_t buf_size);
 
-/* Custom-I/O seek function, FFmpeg's seek contract: whence is SEEK_SET,
- * SEEK_CUR, SEEK_END or AVSEEK_SIZE (0x10000, return the total size or a
- * negative value). Return value: the new position, or a negative value. */
+/* Custom-I/O seek function, FFmpeg's seek contract.
+ * Parameters: opaque: the record's io_opaque. offset: the target. whence:
+ *   SEEK_SET, SEEK_CUR or SEEK_END, possibly or-ed with AVSEEK_FORCE
+ *   (0x20000); or AVSEEK_SIZE (FLATAV_SEEK_SIZE): return the total size
+ *   without moving.
+ * Return value: the new position (or the size), or a negative value when the
+ *   seek is not possible. */
 typedef int64_t (*IoSeekFn)(void *opaque, int64_t offset, int32_t whence);
 
-/* Receives PCM from the in-memory decoder and the filter.
- * data: valid only during the call. Return value: ignored. */
+/* Receives PCM from the memory-source decoder and the filter.
+ * Parameters: user: the host value given with the function. data, size: the
+ *   bytes, valid only during the call.
+ * Return value: ignored. */
 typedef int32_t (*PcmWriteFn)(void *user, const uint8_t *data, int32_t size);
 
-/* Delivers the next bytes of an elementary stream to the in-memory decoder.
+/* Delivers the next bytes of an elementary stream to the memory-source
+ * decoder.
+ * Parameters: user: the value given to mem_init. dst: room for max bytes.
  * Return value: bytes written to dst (1..max), or 0 or less when nothing is
- * available now. */
+ *   available now (the decoder goes on with what it holds). */
 typedef int32_t (*MemReadFn)(void *user, uint8_t *dst, int32_t max);
 
 /* ------------------------------------------------------------------------
@@ -134,7 +193,8 @@ typedef int32_t (*MemReadFn)(void *user, uint8_t *dst, int32_t max);
 /* The host's callback table (64 bytes), read only by the library. Decoder,
  * encoder and resampler records point to it through their `callbacks` field.
  * Every slot is optional, except grow_buffer_cb when an AudioBuffer that may
- * be too small is passed to ff_decode_audio. */
+ * be too small is passed to ff_decode_audio. The encoder and the resampler
+ * use only the first four slots. */
 typedef struct HostCallbacks {
     int32_t message_enabled;          /*  0: non-zero lets message_cb be called */
     int32_t reserved_4;               /*  4 */
@@ -155,11 +215,15 @@ typedef struct LogSettings {
 
 /* Copies both switches into the library. With ffmpeg_quiet set, FFmpeg's log
  * is silenced; otherwise FFmpeg's log callback stays as it is. The last call
- * wins. settings must not be NULL. */
+ * wins. settings must not be NULL (a NULL pointer changes nothing).
+ * Process-wide: call it before other threads use the library. Nothing to
+ * release. */
 FLATAV_API void ff_init(const LogSettings *settings);
 
 /* Routes FFmpeg's log lines to fn (see HostLogFn), each line also echoed to
- * the console trace. fn NULL drops FFmpeg's log completely. */
+ * the console trace. fn NULL drops FFmpeg's log completely. A later ff_init
+ * with ffmpeg_quiet set replaces the route, and the reverse.
+ * Process-wide: call it before other threads use the library. */
 FLATAV_API void ff_set_log_callback(HostLogFn fn);
 
 /* ------------------------------------------------------------------------
@@ -167,25 +231,27 @@ FLATAV_API void ff_set_log_callback(HostLogFn fn);
  * ---------------------------------------------------------------------- */
 
 /* Description of one stream of an opened source (128 bytes; element of
- * DecodeRec.audio_info, allocated zeroed by the library). */
+ * DecodeRec.audio_info, allocated zeroed by ff_decoder_open and released
+ * with its contexts by ff_cleanup_decoder). Fields marked "audio" are filled
+ * for audio streams that have a decoder; the others stay zero. */
 typedef struct AudioInfo {
-    int32_t codec_id;            /*   0: AVCodecID (audio streams with a decoder) */
+    int32_t codec_id;            /*   0: AVCodecID (audio) */
     int32_t stream_index;        /*   4: index of the stream, every stream */
-    const char *codec_name;      /*   8: the decoder's name (FFmpeg's string) */
-    int32_t bit_rate;            /*  16: bit rate, cut to 32 bits */
-    int32_t sample_fmt;          /*  20: AVSampleFormat as the demuxer reports it */
+    const char *codec_name;      /*   8: the decoder's name (FFmpeg's string, not a copy; audio) */
+    int32_t bit_rate;            /*  16: bit rate in bit/s, cut to 32 bits (audio) */
+    int32_t sample_fmt;          /*  20: AVSampleFormat as the demuxer reports it (audio) */
     int32_t request_sample_fmt;  /*  24: copy of DecodeRec.request_sample_fmt, every stream */
-    int32_t bits_per_raw_sample; /*  28: 24 for DTS 96/24 streams that report 0 */
-    int32_t channels;            /*  32: channel count (the decoder's when the stream gives none) */
+    int32_t bits_per_raw_sample; /*  28: the stream's; 24 for DTS 96/24 streams that report 0 (audio) */
+    int32_t channels;            /*  32: channel count (the decoder's when the stream gives none; audio) */
     uint8_t reserved_36[12];     /*  36 */
-    int32_t sample_rate;         /*  48: Hz */
+    int32_t sample_rate;         /*  48: Hz (audio) */
     int32_t reserved_52;         /*  52 */
-    int64_t duration_scale;      /*  56: always 1000000, units of duration per second */
-    int64_t duration;            /*  64: container duration in microseconds; 0 when unknown */
-    double duration_seconds;     /*  72: whole seconds of the duration; -1.0 when unknown */
-    const char *status;          /*  80: "OK", "N/A" (not audio) or an error text */
+    int64_t duration_scale;      /*  56: always 1000000, units of duration per second (audio) */
+    int64_t duration;            /*  64: container duration in microseconds; 0 when unknown (audio) */
+    double duration_seconds;     /*  72: whole seconds of the duration; -1.0 when unknown (audio) */
+    const char *status;          /*  80: "OK" (decoder open), "N/A" (not audio) or an error text in the shared text buffer */
     int32_t codec_type;          /*  88: AVMediaType (1 = audio), every stream */
-    int32_t profile;             /*  92: codec profile */
+    int32_t profile;             /*  92: codec profile (audio) */
     FlatavRational time_base;    /*  96: the stream's time base (audio streams) */
     const struct AVCodec *codec; /* 104: the decoder found, NULL when none (audio streams) */
     struct AVCodecContext *av_codec_context; /* 112: decoder context of an audio stream; opened when status is "OK" */
@@ -193,44 +259,47 @@ typedef struct AudioInfo {
 } AudioInfo;
 
 /* Per-stream stream-copy data (56 bytes; element of StreamCopy.data). Filled
- * for audio streams that have a decoder. */
+ * for audio streams that have a decoder; the other elements stay zero. */
 typedef struct StreamCopyData {
-    int64_t pts_offset;   /*  0: added to every output pts by the stream-copy writer (host) */
-    int64_t dts_offset;   /*  8: added to every output dts (host) */
+    int64_t pts_offset;   /*  0: added to every output pts by the stream-copy writer (host; 0 at creation) */
+    int64_t dts_offset;   /*  8: added to every output dts (host; 0 at creation) */
     int64_t last_pts;     /* 16: last pts written (writer) */
     int64_t last_dts;     /* 24: last dts written (writer) */
     struct AVCodecParameters *codecpar;    /* 32: copy of the stream's parameters, owned here */
-    struct AVCodecContext *codec_context;  /* 40: the stream's opened decoder (not owned) */
+    struct AVCodecContext *codec_context;  /* 40: the stream's opened decoder (owned by the DecodeRec) */
     FlatavRational time_base;              /* 48: the stream's time base */
 } StreamCopyData;
 
 /* Stream-copy data of a source (24 bytes), made by ff_decoder_open when
- * DecodeRec.streamcopy is non-NULL, released by ff_clean_streamcopy. */
+ * DecodeRec.streamcopy is non-NULL, released by ff_clean_streamcopy. It
+ * refers to the decoder record's contexts: finish the stream-copy writer
+ * before ff_cleanup_decoder. */
 typedef struct StreamCopy {
     int32_t active;        /*  0: host sets non-zero; ff_clean_streamcopy releases only then */
-    int32_t nb_streams;    /*  4: elements in data */
+    int32_t nb_streams;    /*  4: elements in data (library) */
     int32_t stream_index;  /*  8: element the stream-copy writer uses (host) */
     int32_t reserved_12;   /* 12 */
-    StreamCopyData *data;  /* 16 */
+    StreamCopyData *data;  /* 16: one element per stream of the source (library) */
 } StreamCopy;
 
 /* The decoder record (288 bytes), the `avrec` of every source-decoder call.
- * Zero-fill it, set the host fields, then ff_decoder_open. */
+ * Zero-fill it, set the host fields, then ff_decoder_open; release what it
+ * holds with ff_cleanup_decoder. */
 typedef struct DecodeRec {
-    struct AVFormatContext *av_format_context;  /*   0: demuxer (library) */
+    struct AVFormatContext *av_format_context;  /*   0: demuxer, set once the streams were read (library) */
     const struct AVInputFormat *input_format;   /*   8: format forced in custom-I/O mode, NULL probes (host) */
     struct AVIOContext *avio_context;           /*  16: custom-I/O context (library) */
-    struct SwrContext *swr_context;             /*  24: planar-to-packed converter (library) */
+    struct SwrContext *swr_context;             /*  24: planar-to-packed converter, made on first need (library) */
     int32_t nb_streams;                         /*  32: streams of the source (library) */
     int32_t nb_audio_streams;                   /*  36: audio streams (library) */
-    int32_t audio_stream_index;                 /*  40: stream to decode and seek in (host) */
+    int32_t audio_stream_index;                 /*  40: stream to decode and seek in, negative: none (host) */
     int32_t reserved_44;                        /*  44 */
-    int32_t request_sample_fmt;                 /*  48: AVSampleFormat asked of every decoder (host) */
+    int32_t request_sample_fmt;                 /*  48: AVSampleFormat asked of every decoder, -1: none (host) */
     int32_t orig_sample_fmt;                    /*  52: 7 (S32P) turns float planar into packed S32 (host) */
     uint8_t *avio_buffer;                       /*  56: buffer first given to the I/O context (library) */
     int32_t end_of_stream;                      /*  64: 1 once a read of the source failed (library) */
     int32_t call_status;                        /*  68: 0 after every ff_decode_audio (library) */
-    double position;                            /*  72: seconds; the seek target before ff_seek4 */
+    double position;                            /*  72: seconds; the seek target before ff_seek4 (host, library) */
     uint8_t reserved_80[8];                     /*  80 */
     int64_t pkt_pos;                            /*  88: byte position of the last packet read (library) */
     uint64_t sample_count;                      /*  96: samples decoded since the last seek (library) */
@@ -241,9 +310,9 @@ typedef struct DecodeRec {
     IoReadFn read_packet;                       /* 128: custom-I/O read (host) */
     IoSeekFn seek;                              /* 136: custom-I/O seek, may be NULL (host) */
     HostCallbacks *callbacks;                   /* 144: may be NULL (host) */
-    char *format_name;                          /* 152: probed format's short name (library) */
-    char *format_long_name;                     /* 160: probed format's long name (library) */
-    const char *file_name;                      /* 168: path or URL (host) */
+    char *format_name;                          /* 152: probed format's short name, from ff_probe (library) */
+    char *format_long_name;                     /* 160: probed format's long name, from ff_probe (library) */
+    const char *file_name;                      /* 168: path or URL; a name hint in custom-I/O mode (host) */
     int32_t is_url;                             /* 176: non-zero: FFmpeg opens file_name itself (host) */
     int32_t decode_error_mode;                  /* 180: 1 count and skip, 2 skip, other: fail (host) */
     int32_t seekable;                           /* 184: 1 when the trial seek succeeded (library) */
@@ -264,7 +333,8 @@ typedef struct DecodeRec {
     struct AVPacket *raw_pkt;                   /* 280: packet object filled in mode 3 (host) */
 } DecodeRec;
 
-/* The host's growable PCM buffer (32 bytes). */
+/* The host's growable PCM buffer (32 bytes). The host owns it and every
+ * buffer in it. */
 struct AudioBuffer {
     int32_t capacity;   /*  0: bytes of data, or of every buffer in planes (host) */
     int32_t planar;     /*  4: 0 the last frame went packed to data, 1 into planes (library) */
@@ -285,32 +355,44 @@ struct AudioBuffer {
  * status). With streamcopy non-NULL, makes a StreamCopy.
  * Returns NULL on success, else an error text (a constant or the shared text
  * buffer, valid until the next formatted error). Release with
- * ff_cleanup_decoder, also after a failure. */
+ * ff_cleanup_decoder, also after a failure; the StreamCopy with
+ * ff_clean_streamcopy. */
 FLATAV_API const char *ff_decoder_open(DecodeRec *avrec);
 
 /* Pull call. read_mode 0 (and any value but 1..3): decodes the next packet of
  * audio_stream_index that yields audio and writes its PCM to abuf (grown
  * through grow_buffer_cb), or to buf (packed) / planes (planar output) when
- * abuf is NULL. Returns the bytes written, 0 at the end of input
- * (end_of_stream 1), -1 no decoder for the stream, -2 neither buf nor abuf,
- * -4 a decoding error (decode_error_mode neither 1 nor 2), -21 out of memory.
- * Read modes 1..3 hand out packets instead; expected_size and error_count
- * are used by copy mode and decode_error_mode 1 respectively. */
+ * abuf is NULL; without abuf those must hold all PCM of one packet.
+ * Returns the bytes written (planar output: all planes together), 0 at the
+ * end of input (end_of_stream 1), -1 no decoder for the stream, -2 neither
+ * buf nor abuf, -4 a decoding error (decode_error_mode neither 1 nor 2), -21
+ * out of memory. Updates position (the end of the last frame, in seconds).
+ * Read modes 1..3 hand out packets instead: mode 1 returns 0 and writes the
+ * packet's duration to packet_times; mode 2 copies the packet to buf when it
+ * fits expected_size or raw_buffer_size and returns its size, -2 when
+ * packet_cb took it, -3 when it fits neither; mode 3 leaves it in raw_pkt
+ * (clean it with ff_pkt_clean before the next call) and returns its size. Modes 1..3 return -1 at the end of input.
+ * error_count is incremented per skipped error under decode_error_mode 1.
+ * No result closes anything: the next call reads the next packet. */
 FLATAV_API int32_t ff_decode_audio(DecodeRec *avrec, uint8_t *buf,
                                    uint8_t **planes, AudioBuffer *abuf,
                                    int32_t expected_size, int32_t *error_count);
 
-/* Packet objects for read mode 3 (an AVPacket). ff_pkt_size gives its size,
- * ff_pkt_new allocates one (NULL on failure; safe to clean at once),
- * ff_pkt_clean releases the data it references, ff_pkt_free frees the object
- * (clean it first). NULL is accepted by clean and free. */
+/* Packet objects for read mode 3 (an AVPacket). ff_pkt_size gives the size of
+ * FFmpeg's packet object, ff_pkt_new allocates one (NULL on failure; safe to
+ * clean at once), ff_pkt_clean releases the data it references (after every
+ * packet read into it), ff_pkt_free frees the object and any data it still
+ * references. NULL is accepted by clean and free. */
 FLATAV_API int32_t ff_pkt_size(void);
 FLATAV_API struct AVPacket *ff_pkt_new(void);
 FLATAV_API void ff_pkt_clean(struct AVPacket *pkt);
 FLATAV_API void ff_pkt_free(struct AVPacket *pkt);
 
-/* Seeks to avrec->position seconds (from the start of the presentation).
- * Returns 0, or the negative FFmpeg error of the seek. */
+/* Seeks to avrec->position seconds (from the start of the presentation) in
+ * audio_stream_index (negative: FFmpeg's default stream, see
+ * keep_seek_flags). The next decoded frame restarts the position count from
+ * there. Returns 0, or the negative FFmpeg error of the seek
+ * (AVERROR(EINVAL) on a record that is not open). Nothing to release. */
 FLATAV_API int32_t ff_seek4(DecodeRec *avrec);
 
 /* Returns the byte position of the source's I/O context (-2 without one) and,
@@ -322,34 +404,40 @@ FLATAV_API int64_t ff_context_pos(DecodeRec *avrec, int64_t new_pos);
  * filename (a name hint, may be "") and mime_type (may be NULL) help the
  * guess. Pass it to ff_probe cast to struct AVProbeData *. */
 typedef struct FlatavProbeData {
-    const char *filename;   /*  0 */
-    unsigned char *buf;     /*  8 */
-    int32_t buf_size;       /* 16 */
+    const char *filename;   /*  0: name hint, may be "" */
+    unsigned char *buf;     /*  8: the bytes, followed by FLATAV_PROBE_PADDING zero bytes */
+    int32_t buf_size;       /* 16: bytes in buf, padding not counted */
     int32_t reserved_20;    /* 20 */
-    const char *mime_type;  /* 24 */
+    const char *mime_type;  /* 24: MIME type hint, may be NULL */
 } FlatavProbeData;
 
 #define FLATAV_PROBE_PADDING 32 /* AVPROBE_PADDING_SIZE */
 
 /* Names the container format matching probe_data's bytes and keeps copies of
  * its names in avrec->format_name / format_long_name (released by
- * ff_cleanup_decoder). Returns FFmpeg's format (never freed), or NULL. */
+ * ff_cleanup_decoder; both NULL when nothing matches). Returns FFmpeg's
+ * format (never freed; may go to input_format), or NULL. */
 FLATAV_API const struct AVInputFormat *ff_probe(DecodeRec *avrec,
                                                 struct AVProbeData *probe_data);
 
 /* Finds the container format of the source avrec describes (file/URL, or the
- * host's read callbacks). Returns FFmpeg's format, or NULL. */
+ * host's read callbacks, which it reads without rewinding them). Writes no
+ * field and keeps nothing open. Returns FFmpeg's format (never freed; may go
+ * to input_format), or NULL. */
 FLATAV_API const struct AVInputFormat *ff_probe2(DecodeRec *avrec);
 
-/* Returns 1 when the opened source has a DTS audio stream, else 0. */
+/* Returns 1 when the opened source has a DTS audio stream (with a decoder),
+ * else 0. */
 FLATAV_API int32_t ff_is_dca(DecodeRec *avrec);
 
 /* Releases what ff_decoder_open, decoding and ff_probe put into avrec (not the
- * StreamCopy). Safe after a failed open and when called twice. */
+ * StreamCopy) and clears those fields; the record may be opened again. Safe
+ * after a failed open and when called twice. */
 FLATAV_API void ff_cleanup_decoder(DecodeRec *avrec);
 
 /* Releases the StreamCopy held in *field when it is active, and sets *field
- * to NULL. NULL, a NULL field or an inactive StreamCopy: nothing. */
+ * to NULL. NULL, a NULL field or an inactive StreamCopy: nothing. Other
+ * copies of the pointer (EncodeRec.streamcopy) must no longer be used. */
 FLATAV_API void ff_clean_streamcopy(StreamCopy **field);
 
 /* ------------------------------------------------------------------------
@@ -358,7 +446,7 @@ FLATAV_API void ff_clean_streamcopy(StreamCopy **field);
 
 /* The encoder record (368 bytes), shared by encoding and the stream-copy
  * writer. Zero-fill it, set the host fields, then ff_open_encoder or
- * ff_open_encoder_raw. */
+ * ff_open_encoder_raw; release what it holds with ff_cleanup_encoder. */
 typedef struct EncodeRec {
     int32_t opened;                             /*   0: 1 once the header was written (library) */
     uint8_t reserved_4[12];                     /*   4 */
@@ -371,36 +459,36 @@ typedef struct EncodeRec {
     struct AVFormatContext *av_format_context;  /*  56: the output (library) */
     struct AVStream *audio_st;                  /*  64: the one output stream (library) */
     struct AVCodecContext *av_codec_context;    /*  72: the encoder (library) */
-    int32_t audio_input_frame_size;             /*  80: samples per channel per encode call (library) */
-    int32_t audio_input_buffer_size;            /*  84: bytes per encode call (library) */
-    int32_t sample_size;                        /*  88: bytes of one sample (library) */
+    int32_t audio_input_frame_size;             /*  80: samples per channel per encode call, 0: any (library) */
+    int32_t audio_input_buffer_size;            /*  84: bytes per encode call, 0: any (library) */
+    int32_t sample_size;                        /*  88: bytes of one sample of requested_sample_fmt (library) */
     int32_t reserved_92;                        /*  92 */
     struct AVFrame *frame;                      /*  96: frame reused by every encode call (library) */
-    int32_t encode;                             /* 104: non-zero opens a real encoder (host) */
-    int32_t compression_level;                  /* 108 (host) */
+    int32_t encode;                             /* 104: non-zero opens a real encoder, 0 declares MP3 only (host) */
+    int32_t compression_level;                  /* 108: the encoder's compression level, 0 included (host) */
     int32_t codec_bit_rate;                     /* 112: non-zero overrides the encoder's bit rate (host) */
     int32_t block_align;                        /* 116: non-zero sets the stream's block_align (host) */
     void *io_opaque;                            /* 120: first argument of the I/O functions (host) */
     IoReadFn read_packet;                       /* 128: may be NULL (host) */
     IoWriteFn write_packet;                     /* 136: receives every byte of the container (host) */
     IoSeekFn seek;                              /* 144: NULL makes the output non-seekable (host) */
-    HostCallbacks *callbacks;                   /* 152 (host) */
+    HostCallbacks *callbacks;                   /* 152: error and trace texts, may be NULL (host) */
     uint8_t reserved_160[16];                   /* 160 */
-    int32_t bit_rate;                           /* 176 (host) */
+    int32_t bit_rate;                           /* 176: bit/s for the encoder and the stream (host) */
     int32_t sample_fmt;                         /* 180: AVSampleFormat given to the encoder (host, then library) */
     int32_t requested_sample_fmt;               /* 184: AVSampleFormat of the host's PCM (host) */
     int32_t reserved_188;                       /* 188 */
-    int32_t channels;                           /* 192 (host) */
+    int32_t channels;                           /* 192: channel count (host) */
     uint8_t reserved_196[12];                   /* 196 */
-    int32_t sample_rate;                        /* 208 (host) */
+    int32_t sample_rate;                        /* 208: Hz (host) */
     uint8_t reserved_212[76];                   /* 212 */
     struct AVPacket *raw_pkt;                   /* 288: packet to write, NULL: built from raw_data (host) */
-    uint8_t *raw_data;                          /* 296 (host) */
-    int32_t raw_size;                           /* 304 (host) */
+    uint8_t *raw_data;                          /* 296: bytes of a packet without raw_pkt (host) */
+    int32_t raw_size;                           /* 304: byte count of raw_data (host) */
     int32_t raw_codec_id;                       /* 308: declared for packets without stream-copy data (host) */
-    int32_t raw_frame_size;                     /* 312 (host) */
-    int32_t raw_channels;                       /* 316 (host) */
-    int32_t raw_sample_rate;                    /* 320 (host) */
+    int32_t raw_frame_size;                     /* 312: frame size declared likewise (host) */
+    int32_t raw_channels;                       /* 316: channel count declared likewise (host) */
+    int32_t raw_sample_rate;                    /* 320: sample rate declared likewise (host) */
     int32_t reserved_324;                       /* 324 */
     StreamCopy *streamcopy;                     /* 328: the source's stream-copy data, or NULL (host) */
     int32_t planar;                             /* 336: 1 when requested_sample_fmt is planar (library) */
@@ -412,7 +500,8 @@ typedef struct EncodeRec {
 
 /* Opens an output with one audio stream and an encoder; the container bytes
  * go to write_packet/seek (seek NULL: the muxer sees an output that cannot
- * seek). Returns NULL on success, else an error text. Release with
+ * seek). Returns NULL on success, else an error text (a constant, or the
+ * shared text buffer for "avformat_write_header failed %d"). Release with
  * ff_cleanup_encoder; a failed open has already released what it made. */
 FLATAV_API const char *ff_open_encoder(EncodeRec *avrec);
 
@@ -420,7 +509,8 @@ FLATAV_API const char *ff_open_encoder(EncodeRec *avrec);
  * is planar; buf must then be non-NULL). buf NULL drains the encoder and
  * writes the trailer. Returns the packet size written, 0 when the encoder
  * kept the frame, a negative code on failure; the drain returns 0 or -1 (-1
- * also for a second drain, which writes nothing). */
+ * also for a second drain, which writes nothing). Nothing to release per
+ * call: the data are only read during the call. */
 FLATAV_API int32_t ff_encode_audio2(EncodeRec *avrec, const uint8_t *buf,
                                     uint8_t **planes, int32_t buf_size);
 
@@ -431,20 +521,27 @@ FLATAV_API int32_t ff_buff_size(EncodeRec *avrec, int32_t byte_count);
 /* Releases what an open and the encode calls created (output, its I/O
  * context and buffer, encoder, frame) and clears those fields; writes no
  * trailer. Does nothing for a record never opened; a second call does
- * nothing either. */
+ * nothing either. Also the clean-up of the stream-copy writer. */
 FLATAV_API void ff_cleanup_encoder(EncodeRec *avrec);
 
 /* Opens an output for stream copy: the stream copies the parameters of
  * streamcopy->data[streamcopy->stream_index], or declares MP3 without
- * stream-copy data. Returns NULL on success, else an error text. */
+ * stream-copy data. Returns NULL on success, else an error text (as for
+ * ff_open_encoder). Release with ff_cleanup_encoder. */
 FLATAV_API const char *ff_open_encoder_raw(EncodeRec *avrec);
 
 /* size non-zero: writes raw_pkt (or raw_data/raw_size) as one packet, retimed
- * into the output. size 0: writes the trailer. Returns 0, -1 or -10. */
+ * into the output; raw_pkt stays the host's (its pts, dts and stream index
+ * are changed in place). size 0: writes the trailer. Returns 0 (written, or
+ * skipped under a non-zero pts_offset), -1 (write or trailer failed, or the
+ * record is not open) or -10 (no packet could be made). */
 FLATAV_API int32_t ff_encode_audio_raw(EncodeRec *avrec, int32_t size);
 
 /* ------------------------------------------------------------------------
  * Encoder lookup and capabilities
+ *
+ * These only read FFmpeg's registries: no record, nothing to release, any
+ * thread.
  * ---------------------------------------------------------------------- */
 
 /* Fixed codec ids of the encoders a host offers (there is no 04). */
@@ -471,8 +568,10 @@ FLATAV_API int32_t ff_get_encoder_19(void); /* PCM A-law */
 FLATAV_API const struct AVCodec *ff_get_encoder(const char *name);
 
 /* The AVSampleFormat to feed the encoder of codec_id with, given the host's
- * sample_fmt and preferred bits per sample; -1 when the encoder is missing or
- * declares no formats. */
+ * sample_fmt and preferred bits per sample: planar float when the host has
+ * float and the encoder takes it, else sample_fmt when the encoder takes it,
+ * else the first format of best_bits_per_sample bits, else the encoder's
+ * last. -1 when the encoder is missing or declares no formats. */
 FLATAV_API int32_t ff_get_encoder_sample_format(int32_t codec_id,
                                                 int32_t best_bits_per_sample,
                                                 int32_t sample_fmt);
@@ -485,50 +584,62 @@ FLATAV_API int32_t ff_format_supported(int32_t codec1, int32_t codec2);
  * buffer NULL only returns the length. */
 FLATAV_API int32_t ff_gvc(char *buffer);
 
-/* Prints every muxer to the console trace. */
+/* Prints every muxer to the console trace (nothing while quiet). */
 FLATAV_API void ff_dumpf(void);
 
 /* ------------------------------------------------------------------------
  * Resampler
  * ---------------------------------------------------------------------- */
 
-/* The resampler record (216 bytes). Packed formats (or planar mono) only. */
+/* The resampler record (216 bytes). Packed formats (or planar mono) only.
+ * Zero-fill it, set the host fields, then ff_init_resample; release what it
+ * holds with ff_cleanup_resample. */
 typedef struct ResampleRec {
     struct SwrContext *swr;       /*   0: NULL until initialised (library) */
     char resampler_name[104];     /*   8: "resampler" option, empty: default (host) */
-    HostCallbacks *callbacks;     /* 112 (host) */
-    int32_t in_sample_fmt;        /* 120 (host) */
-    int32_t in_sample_rate;       /* 124 (host) */
+    HostCallbacks *callbacks;     /* 112: receives the error text of a refused matrix (host) */
+    int32_t in_sample_fmt;        /* 120: AVSampleFormat of the input (host) */
+    int32_t in_sample_rate;       /* 124: Hz (host) */
     int32_t in_channels;          /* 128: for size arithmetic (host) */
     int32_t reserved_132;         /* 132 */
     uint64_t in_channel_layout;   /* 136: channel mask (host) */
-    int32_t in_bytes_per_sample;  /* 144 (library) */
-    int32_t out_sample_fmt;       /* 148 (host) */
-    int32_t out_sample_rate;      /* 152 (host) */
+    int32_t in_bytes_per_sample;  /* 144: bytes of one input sample of one channel (library) */
+    int32_t out_sample_fmt;       /* 148: AVSampleFormat of the output (host) */
+    int32_t out_sample_rate;      /* 152: Hz (host) */
     int32_t out_channels;         /* 156: for size arithmetic (host) */
     uint64_t out_channel_layout;  /* 160: channel mask (host) */
-    int32_t out_bytes_per_sample; /* 168 (library) */
-    int32_t user_in_ch_count;     /* 172: 0 leaves the option unset (host) */
-    int32_t user_out_ch_count;    /* 176 (host) */
-    int32_t dither_method;        /* 180 (host) */
+    int32_t out_bytes_per_sample; /* 168: bytes of one output sample of one channel (library) */
+    int32_t user_in_ch_count;     /* 172: "user_in_ch_count" option, 0 leaves it unset (host) */
+    int32_t user_out_ch_count;    /* 176: "user_out_ch_count" option, 0 leaves it unset (host) */
+    int32_t dither_method;        /* 180: "dither_method" option, 0 leaves it unset (host) */
     int32_t free_buffer;          /* 184: non-zero lets clean-up free buffer (host) */
     int32_t reserved_188;         /* 188 */
-    uint8_t *buffer;              /* 192: output buffer kept in the record */
+    uint8_t *buffer;              /* 192: output buffer kept in the record, from FFmpeg's allocator (library; host may preset) */
     int32_t buffer_size;          /* 200: usable bytes of buffer (library) */
     int32_t reserved_204;         /* 204 */
-    double precision;             /* 208: 0.0 leaves the option unset (host) */
+    double precision;             /* 208: "precision" option, 0.0 leaves it unset (host) */
 } ResampleRec;
 
-/* Sets up the converter (0, or libswresample's error code); 0 at once when
- * already set up. matrix (with stride) is an optional remix matrix. */
+/* Sets up the converter: 0, libswresample's error code (the record stays
+ * as it was: fix it and call again), or AVERROR(EINVAL) for planar formats of
+ * more than one channel; 0 at once when swr is already set. matrix (with
+ * stride) is an optional remix matrix; a refused matrix is reported to
+ * callbacks->error_cb, its code returned, and the record needs
+ * ff_cleanup_resample before the next set-up. Release with
+ * ff_cleanup_resample. */
 FLATAV_API int32_t ff_init_resample(ResampleRec *rec, const double *matrix,
                                     int32_t stride);
-/* Output bytes that ff_resample gives at most for in_bytes of input. */
+/* Output bytes that ff_resample gives at most for in_bytes of input (0 for a
+ * record that is not set up). */
 FLATAV_API int32_t ff_buffer_size(ResampleRec *rec, int32_t in_bytes);
-/* Grows rec->buffer to at least size usable bytes: 0, or -1 on failure. */
+/* Grows rec->buffer to at least size usable bytes (it never shrinks): 0, or
+ * -1 on failure, after which the record holds no buffer. The buffer is
+ * released by ff_cleanup_resample when free_buffer is set, else by the host
+ * with ff_free. */
 FLATAV_API int32_t ff_res_get_buffer(ResampleRec *rec, int32_t size);
-/* Converts in_bytes of in into out; *out_samples is the capacity (0: the
- * computed count) and receives the capacity used. flush non-zero drains.
+/* Converts in_bytes of in into out; *out_samples is the capacity in samples
+ * per channel (0: the computed count) and receives the capacity used. flush
+ * non-zero drains (in_bytes 0); repeat it while it returns bytes.
  * Returns the bytes written, 0 on failure. */
 FLATAV_API int32_t ff_resample(ResampleRec *rec, const uint8_t *in,
                                int32_t in_bytes, uint8_t *out,
@@ -536,9 +647,11 @@ FLATAV_API int32_t ff_resample(ResampleRec *rec, const uint8_t *in,
 /* Passes a remix matrix to the converter; libswresample's result. */
 FLATAV_API int32_t ff_set_matrix(ResampleRec *rec, const double *matrix,
                                  int32_t stride);
-/* Releases the converter, and buffer when free_buffer is set. */
+/* Releases the converter, and buffer when free_buffer is set; the record may
+ * be set up again. A second call does nothing. */
 FLATAV_API void ff_cleanup_resample(ResampleRec *rec);
-/* Memory from FFmpeg's allocator (NULL for a negative size) and back. */
+/* Memory from FFmpeg's allocator (NULL for a negative size or on failure),
+ * released with ff_free (NULL accepted). Suitable for ResampleRec.buffer. */
 FLATAV_API void *ff_alloc(int32_t size);
 FLATAV_API void ff_free(void *p);
 
@@ -546,39 +659,50 @@ FLATAV_API void ff_free(void *p);
  * In-memory decoding
  * ---------------------------------------------------------------------- */
 
-/* The packet buffer decoder record (32 bytes). */
+/* The packet buffer decoder record (32 bytes). Set the host fields, then
+ * ff_init_decoder; release with ff_decoder_cleanup. */
 typedef struct BufferDecodeRec {
-    int32_t channels;                      /*  0 (host) */
-    int32_t sample_fmt;                    /*  4: format the decoder produces (host) */
-    int32_t sample_rate;                   /*  8 (host) */
+    int32_t channels;                      /*  0: channel count of the frames (host) */
+    int32_t sample_fmt;                    /*  4: format the decoder produces, sizes the copy (host) */
+    int32_t sample_rate;                   /*  8: Hz (host) */
     int32_t reserved_12;                   /* 12 */
-    struct AVCodecContext *codec_context;  /* 16 (library) */
-    struct AVFrame *frame;                 /* 24 (library) */
+    struct AVCodecContext *codec_context;  /* 16: the open decoder, NULL when closed (library) */
+    struct AVFrame *frame;                 /* 24: frame receiving decoded audio, NULL when closed (library) */
 } BufferDecodeRec;
 
 /* Opens an MLP (is_mlp non-zero) or DST decoder: 0, 2 no decoder, 3 no
  * frame (or packet), or FFmpeg's negative code. Set channels (DST needs
- * them), sample_fmt and sample_rate first. */
+ * them), sample_fmt and sample_rate first. A failed open leaves nothing to
+ * release; close an open record with ff_decoder_cleanup before opening it
+ * again. */
 FLATAV_API int32_t ff_init_decoder(int32_t is_mlp, BufferDecodeRec *rec);
-/* Decodes one packet; copies one frame of PCM to dst. Returns its bytes, or
- * FFmpeg's negative code (-11: feed more packets). */
+/* Decodes one packet (data, size: read during the call only); copies one
+ * frame of PCM to dst, which must hold a whole frame in the record's
+ * channels and sample_fmt. Returns its bytes, or FFmpeg's negative code
+ * (-11: feed more packets). Prints two trace lines per frame to standard
+ * output. */
 FLATAV_API int32_t ff_decode_buffer(BufferDecodeRec *rec, const uint8_t *data,
                                     int32_t size, uint8_t *dst);
 /* Closes the decoder; NULL and a closed record are accepted. */
 FLATAV_API void ff_decoder_cleanup(BufferDecodeRec *rec);
 
-/* Handle of the memory-source decoder (library-owned). */
+/* Handle of the memory-source decoder (library-owned; its fields are not
+ * part of the interface). */
 typedef struct MemDecodeRec MemDecodeRec;
 
 /* Creates an MLP elementary-stream decoder (codec_select 1) reading through
- * read_fn and writing PCM through write_fn; reads fill an input buffer of
- * buffer_alloc bytes up to refill_size (1..buffer_alloc). NULL on failure,
- * with a line on standard output. Release with mem_clean. */
+ * read_fn and writing PCM through write_fn (packed, interleaved); reads fill
+ * an input buffer of buffer_alloc bytes up to refill_size (1..buffer_alloc).
+ * user is passed first to both functions. NULL on failure, with a line on
+ * standard output. Release with mem_clean. */
 FLATAV_API MemDecodeRec *mem_init(void *user, MemReadFn read_fn,
                                   PcmWriteFn write_fn, int32_t codec_select,
                                   int32_t buffer_alloc, int32_t refill_size);
 /* One parse step (drain 0), or everything left plus the decoder's tail
- * (drain non-zero). Returns the PCM bytes written, or a parser error. */
+ * (drain non-zero). Returns the PCM bytes written, or a parser error. Once
+ * the input has ended and nothing is buffered, a call with drain 0 lets the
+ * parser give up a packet it still holds; the drain call then ends the
+ * stream, after which calls write nothing. */
 FLATAV_API int32_t mem_decode_audio(MemDecodeRec *rec, int32_t drain);
 /* Destroys *handle and sets it to NULL; NULL or a NULL handle: nothing. */
 FLATAV_API void mem_clean(MemDecodeRec **handle);
@@ -587,37 +711,44 @@ FLATAV_API void mem_clean(MemDecodeRec **handle);
  * Audio filter
  * ---------------------------------------------------------------------- */
 
-/* The filter record (120 bytes). */
+/* The filter record (120 bytes). Zero-fill it, set the host fields, then
+ * setup_af; release the graph with clean_af. */
 typedef struct FilterRec {
-    int32_t sample_fmt;                    /*   0: of input and output (host) */
+    int32_t sample_fmt;                    /*   0: AVSampleFormat of input and output (host) */
     int32_t reserved_4;                    /*   4 */
     uint64_t channel_layout;               /*   8: channel mask (host) */
-    int32_t sample_rate;                   /*  16 (host) */
+    int32_t sample_rate;                   /*  16: Hz of input and output (host) */
     int32_t channels;                      /*  20: must agree with channel_layout (host) */
     uint8_t reserved_24[8];                /*  24 */
-    struct AVFilterContext *src;           /*  32 (library) */
-    struct AVFilterContext *aformat_out;   /*  40 (library) */
-    struct AVFilterGraph *graph;           /*  48: NULL when torn down (library) */
-    struct AVFilterContext *user_filter;   /*  56 (library) */
-    struct AVFilterGraph *run_graph;       /*  64 (library) */
-    struct AVFilterContext *run_src;       /*  72 (library) */
-    struct AVFilterContext *run_sink;      /*  80 (library) */
-    struct AVFilterContext *sink;          /*  88 (library) */
-    struct AVFrame *in_frame;              /*  96 (library) */
-    struct AVFrame *out_frame;             /* 104 (library) */
-    int32_t frames_in;                     /* 112: run_af calls so far (library) */
+    struct AVFilterContext *src;           /*  32: buffer source "src" (library) */
+    struct AVFilterContext *aformat_out;   /*  40: format stage restoring the input's format (library) */
+    struct AVFilterGraph *graph;           /*  48: owns the four stages; NULL when torn down (library) */
+    struct AVFilterContext *user_filter;   /*  56: the named filter (library) */
+    struct AVFilterGraph *run_graph;       /*  64: copy of graph once set up (library) */
+    struct AVFilterContext *run_src;       /*  72: copy of src once set up; run_af pushes here (library) */
+    struct AVFilterContext *run_sink;      /*  80: copy of sink once set up; run_af pulls here (library) */
+    struct AVFilterContext *sink;          /*  88: buffer sink "sink" (library) */
+    struct AVFrame *in_frame;              /*  96: wraps each pushed block; NULL when torn down (library) */
+    struct AVFrame *out_frame;             /* 104: receives each filtered frame; NULL when torn down (library) */
+    int32_t frames_in;                     /* 112: run_af calls so far, drives the timestamps (library) */
     int32_t frames_out;                    /* 116: filtered frames so far (library) */
 } FilterRec;
 
-/* Builds source -> filter_name(filter_args) -> format -> sink. 0 or a
- * negative FFmpeg code. */
+/* Builds source -> filter_name(filter_args) -> format -> sink (filter_args
+ * may be NULL). 0 or a negative FFmpeg code; a failure leaves nothing to
+ * release. Prints its failure lines to standard output. Release with
+ * clean_af. frames_in and frames_out are not reset: clear them to reuse a
+ * record. */
 FLATAV_API int32_t setup_af(const char *filter_name, const char *filter_args,
                             FilterRec *rec);
 /* Pushes size bytes (0: end of stream) and writes every ready frame through
- * write_fn. Returns -11 (wants more), AVERROR_EOF (drained) or an error. */
+ * write_fn (packed: one call per frame; planar: one call per plane). Returns
+ * -11 (wants more), AVERROR_EOF (drained) or an error; a refused push tears
+ * the graph down. */
 FLATAV_API int32_t run_af(FilterRec *rec, const uint8_t *data, int32_t size,
                           void *user, PcmWriteFn write_fn);
-/* Tears down the graph of *rec_ptr; NULL or a NULL record: nothing. */
+/* Tears down the graph of *rec_ptr; NULL or a NULL record: nothing. The
+ * record stays the host's and may be set up again. */
 FLATAV_API void clean_af(FilterRec **rec_ptr);
 
 #ifdef __cplusplus
