@@ -40,9 +40,11 @@ def google_benchmark(program, repetitions, name_filter=None):
             args.append(f"--benchmark_filter={name_filter}")
         run(args)
         data = json.load(open(out.name))
+    # With one repetition there are no aggregates: the run itself is the median.
+    wanted = "median" if repetitions > 1 else None
     medians = {}
     for b in data["benchmarks"]:
-        if b.get("aggregate_name") == "median":
+        if b.get("aggregate_name") == wanted:
             scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}[b["time_unit"]]
             medians[b["run_name"]] = (b["real_time"] * scale, b["cpu_time"] * scale)
     return medians
