@@ -541,9 +541,10 @@ void check_decode(const std::string &path, std::vector<int> *decodable)
         EXPECT_TRUE(whole == tool.bytes)
             << by_url.bytes.size() << " + " << tail.size() << " drained bytes against the tool's "
             << tool.bytes.size() << " (" << format << ")";
+        const std::string drained =
+            tail.empty() ? "" : " + " + std::to_string(tail.size()) + " drained";
         note(path, "stream " + std::to_string(i) + ": " + std::to_string(by_url.bytes.size()) +
-                       " bytes " + format + (tail.empty() ? "" : " + " + std::to_string(tail.size()) + " drained") +
-                       " = the tool's; " + counts);
+                       " bytes " + format + drained + " = the tool's; " + counts);
         if (decodable)
             decodable->push_back(i);
     }

@@ -64,9 +64,7 @@ const char *prepare_input(DecodeRec *avrec, AVFormatContext **fmt_ctx)
     avrec->avio_buffer = (uint8_t *)av_malloc(kIoBufferAlloc);
     if (!avrec->avio_buffer)
         return "av_malloc for buffer failed";
-    AVIOContext *io = avio_alloc_context(avrec->avio_buffer, kIoBufferSize, 0,
-                                         avrec->io_opaque, avrec->read_packet,
-                                         nullptr, avrec->seek);
+    AVIOContext *io = host_io_context(avrec, avrec->avio_buffer);
     if (!io) {
         // Nothing but this call knows the buffer now: release it here so that
         // the record holds only what ff_cleanup_decoder can release.
