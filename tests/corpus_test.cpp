@@ -538,13 +538,15 @@ void check_decode(const std::string &path, std::vector<int> *decodable)
         std::vector<uint8_t> whole = by_url.bytes;
         const std::vector<uint8_t> tail = drained_tail(dec);
         whole.insert(whole.end(), tail.begin(), tail.end());
-        EXPECT_TRUE(whole == tool.bytes)
-            << by_url.bytes.size() << " + " << tail.size() << " drained bytes against the tool's "
-            << tool.bytes.size() << " (" << format << ")";
+        const bool same = whole == tool.bytes;
+        EXPECT_TRUE(same) << by_url.bytes.size() << " + " << tail.size()
+                          << " drained bytes against the tool's " << tool.bytes.size() << " ("
+                          << format << ")";
         const std::string drained =
             tail.empty() ? "" : " + " + std::to_string(tail.size()) + " drained";
         note(path, "stream " + std::to_string(i) + ": " + std::to_string(by_url.bytes.size()) +
-                       " bytes " + format + drained + " = the tool's; " + counts);
+                       " bytes " + format + drained + (same ? " = " : " differ from ") +
+                       "the tool's; " + counts);
         if (decodable)
             decodable->push_back(i);
     }
