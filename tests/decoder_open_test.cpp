@@ -1,6 +1,8 @@
 // Opening a source: stream descriptions, tags and chapters, stream-copy
 // data, and the failures the host sees.
+#include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -119,6 +121,33 @@ TEST(DecoderOpen, ReportsContainerTagsThenChaptersThenStreamTags)
     // The chapter's own id, not its position.
     EXPECT_EQ(r.chapters[0].id,
               (int)src.rec.av_format_context->chapters[0]->id);
+}
+
+// Ogg Opus stores chapter starts only; FFmpeg ends each chapter where the next
+// one starts and the last at the end of the file while it reads the stream
+// information, and those are the ends the host gets (not an unset end
+// times the time base), as ffprobe shows them.
+TEST(DecoderOpen, ChaptersStoredWithoutEndsEndWhereFfprobeEndsThem)
+{
+    const std::string path = media_path("chapters_open_end.opus");
+    OpenedSource src(path);
+    ASSERT_EQ(src.open(), nullptr);
+    int status = 0;
+    const std::vector<uint8_t> out = run_capture(
+        "ffprobe -v error -show_entries chapter=end_time -of csv=p=0 " + shell_quote(path),
+        &status);
+    ASSERT_EQ(status, 0);
+    std::vector<float> ends;
+    std::istringstream lines(std::string(out.begin(), out.end()));
+    for (std::string line; std::getline(lines, line);)
+        ends.push_back((float)std::atof(line.c_str()));
+    ASSERT_EQ(ends.size(), 2u);
+    ASSERT_EQ(src.recorder.chapters.size(), 2u);
+    for (size_t i = 0; i < ends.size(); i++) {
+        EXPECT_FLOAT_EQ(src.recorder.chapters[i].end, ends[i]) << "chapter " << i;
+        EXPECT_GT(src.recorder.chapters[i].end, src.recorder.chapters[i].start);
+    }
+    EXPECT_FLOAT_EQ(src.recorder.chapters[0].end, src.recorder.chapters[1].start);
 }
 
 TEST(DecoderOpen, SourceWithoutStreamsGivesChaptersInItsTimeBase)

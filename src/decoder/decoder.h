@@ -17,6 +17,12 @@ namespace flatav {
 constexpr int kIoBufferSize = 4096;
 constexpr int kIoBufferAlloc = kIoBufferSize + AV_INPUT_BUFFER_PADDING_SIZE;
 
+// An I/O context over buffer (kIoBufferSize bytes, which it then owns) that
+// reads through the record's read_packet and seek functions, called with
+// io_opaque; a read of 0 bytes counts as the end of the source. Null when
+// it cannot be allocated.
+AVIOContext *host_io_context(const DecodeRec *avrec, uint8_t *buffer);
+
 // Running totals of one ff_decode_audio call.
 struct CallTotals {
     int32_t offset = 0;  // bytes written so far: write position and result

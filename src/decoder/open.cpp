@@ -64,9 +64,7 @@ const char *prepare_input(DecodeRec *avrec, AVFormatContext **fmt_ctx)
     avrec->avio_buffer = (uint8_t *)av_malloc(kIoBufferAlloc);
     if (!avrec->avio_buffer)
         return "av_malloc for buffer failed";
-    AVIOContext *io = avio_alloc_context(avrec->avio_buffer, kIoBufferSize, 0,
-                                         avrec->io_opaque, avrec->read_packet,
-                                         nullptr, avrec->seek);
+    AVIOContext *io = host_io_context(avrec, avrec->avio_buffer);
     if (!io) {
         // Nothing but this call knows the buffer now: release it here so that
         // the record holds only what ff_cleanup_decoder can release.
@@ -206,12 +204,18 @@ extern "C" FLATAV_API const char *ff_decoder_open(DecodeRec *avrec)
     trace(callbacks, "%s after avformat_open_input", kName);
 
     report_tags(callbacks, input->metadata, -1);
-    trace(callbacks, "%s before chapters", kName);
-    report_chapters(callbacks, input.get());
 
     ret = avformat_find_stream_info(input.get(), nullptr);
     if (ret < 0)
         return format_static("avformat_find_stream_info failed %d", ret);
+
+    // Chapters come after the stream information: containers that store
+    // only chapter starts (MP4's Nero chapters, FLAC cue sheets, Ogg
+    // comments) get their ends from FFmpeg there, and before it an end is
+    // unset and would report as a huge negative time. Container tags still
+    // come before the chapters and stream tags after them.
+    trace(callbacks, "%s before chapters", kName);
+    report_chapters(callbacks, input.get());
 
     trace(callbacks, "%s before try seek", kName);
     if (avrec->try_seek == 1)

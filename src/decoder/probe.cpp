@@ -58,8 +58,7 @@ const AVInputFormat *probe_custom_io(const DecodeRec *avrec)
     auto *block = (uint8_t *)av_malloc(kIoBufferSize);
     if (!block)
         return nullptr;
-    AVIOContext *io = avio_alloc_context(block, kIoBufferSize, 0, avrec->io_opaque,
-                                         avrec->read_packet, nullptr, avrec->seek);
+    AVIOContext *io = host_io_context(avrec, block);
     if (!io) {
         av_free(block);
         return nullptr;

@@ -86,7 +86,7 @@ const char *open_output_raw(EncodeRec *avrec)
     if (const char *failure = add_stream_raw(avrec, ctx, &st))
         return failure;
 
-    const int ret = avformat_write_header(ctx, nullptr);
+    const int ret = write_header(ctx);
     if (ret != 0)
         return format_static("avformat_write_header failed %d", ret);
     avrec->output_format = ctx->oformat;

@@ -69,6 +69,12 @@ int32_t encode_audio_frame(EncodeRec *avrec, AVPacket *pkt, const uint8_t *buf,
 // is the call's, for the trace.
 int32_t write_delayed_frames(EncodeRec *avrec, AVPacket *pkt, int32_t buf_size);
 
+// avformat_write_header on fmt_ctx: 0, or the failure. FFmpeg hands the
+// header to the host's write function after it has taken the muxer's
+// result, so a write the host refused shows only in the I/O context's
+// error: it counts as the header's failure, as the header is not written.
+int write_header(AVFormatContext *fmt_ctx);
+
 // Releases what an open creates: the output context with its I/O context and
 // buffer, and the encoder context; clears their fields and skips what is
 // missing. A failed open calls it before it returns, so a record only ever

@@ -120,7 +120,7 @@ const char *open_output(EncodeRec *avrec)
     // never opens the output itself.
     fmt_ctx->pb = pb;
 
-    int ret = avformat_write_header(fmt_ctx, nullptr);
+    int ret = write_header(fmt_ctx);
     if (ret != 0)
         return format_static("avformat_write_header failed %d", ret);
 
@@ -130,6 +130,14 @@ const char *open_output(EncodeRec *avrec)
 }
 
 }  // namespace
+
+int write_header(AVFormatContext *fmt_ctx)
+{
+    const int ret = avformat_write_header(fmt_ctx, nullptr);
+    if (ret == 0 && fmt_ctx->pb && fmt_ctx->pb->error < 0)
+        return fmt_ctx->pb->error;
+    return ret;
+}
 
 void set_default_layout(AVChannelLayout &layout, int nb_channels)
 {
