@@ -2,9 +2,13 @@
 # make test  - build and run every test
 # make test-asan - the same under AddressSanitizer + UndefinedBehaviorSanitizer
 # make bench - benchmarks against direct FFmpeg loops
+# make fuzz  - every fuzz target for FUZZ_SECONDS each (clang, libFuzzer)
+# make fuzz-smoke - every fuzz target for 60 s each
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -12,7 +16,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavfilter-dev \
 	ffmpeg libgtest-dev libgmock-dev libbenchmark-dev
 
-.PHONY: deps build run test test-asan bench clean
+.PHONY: deps build run test test-asan bench fuzz-build fuzz fuzz-smoke clean
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
@@ -54,5 +58,18 @@ bench: deps
 	$(BUILD)/bench/flatav_filter_bench --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 	bash bench/callgrind_convert.sh $(BUILD)
 
+fuzz-build: deps
+	@bash scripts/install-deps.sh clang libclang-rt-14-dev
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DFLATAV_FUZZ=ON -DFLATAV_BUILD_TESTS=OFF -DFLATAV_BUILD_TOOLS=OFF \
+		-DFLATAV_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) 60
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
