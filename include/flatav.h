@@ -95,7 +95,11 @@ typedef int32_t (*HostPacketFn)(void *opaque, const uint8_t *data,
  * always_null: always NULL. need: bytes the buffer (or every plane buffer)
  * must hold. Remarks: the host must leave data (or every planes[i]) at least
  * need bytes long and update capacity; the library re-reads the pointers
- * after the call and does not check the capacity again. */
+ * after the call and does not check the capacity again. It also asks when the
+ * output switches between packed and planar, or when planar output has more
+ * channels than abuf->channels said before (need may then be within the
+ * capacity): the host then makes sure data, or every one of abuf->channels
+ * planes, holds need bytes. */
 typedef void (*HostGrowBufferFn)(void *always_null, AudioBuffer *abuf,
                                  int32_t need);
 
