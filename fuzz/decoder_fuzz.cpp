@@ -1,7 +1,7 @@
 // ff_decoder_open and ff_decode_audio over arbitrary bytes read through
 // custom I/O, in decode mode and in the three packet modes.
 //
-// Input: 6 option bytes, then the source.
+// Input: 7 option bytes, then the source.
 //   0: bits 0-1 read_mode, bit 2 packed_output, bits 3-4 decode_error_mode,
 //      bit 5 output to an AudioBuffer (else to buf), bit 6 try_seek,
 //      bit 7 the source can seek
@@ -12,12 +12,21 @@
 //   3: largest read the I/O function returns (0: as asked; else n * 97)
 //   4: copy mode capacity (expected_size = n * 64), seek target (n / 16 s)
 //   5: call after which the seek happens
+//   6: the container: 0 probed by the open, 1 named by ff_probe over the
+//      bytes, 2 by ff_probe2 through the I/O functions, else a demuxer
+//      forced by index (n - 3 among those that read the source)
+//
+// Demuxers that open further resources named inside the bytes (playlists,
+// manifests, session descriptions: network or local files) are left out,
+// whether forced or probed, and so are device inputs: the target reads the
+// bytes it is given and nothing else.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
 
 extern "C" {
+#include <libavformat/avformat.h>
 #include <libavformat/avio.h>
 #include <libavutil/avutil.h>
 #include <libavutil/error.h>
@@ -130,6 +139,55 @@ int first_open_audio_stream(const DecodeRec &rec)
     return -1;
 }
 
+const char *const kExcludedDemuxers[] = {"hls", "dash", "concat", "imf", "sdp",
+                                         "rtp", "rtsp", "sap"};
+
+bool reads_only_the_source(const AVInputFormat *format)
+{
+    if (!format)
+        return true;
+    if (format->flags & AVFMT_NOFILE)
+        return false;  // a device, or a format that opens its own input
+    for (const char *name : kExcludedDemuxers)
+        if (std::strcmp(format->name, name) == 0)
+            return false;
+    return true;
+}
+
+const std::vector<const AVInputFormat *> &forcible_demuxers()
+{
+    static const std::vector<const AVInputFormat *> formats = [] {
+        std::vector<const AVInputFormat *> v;
+        void *it = nullptr;
+        while (const AVInputFormat *f = av_demuxer_iterate(&it))
+            if (reads_only_the_source(f))
+                v.push_back(f);
+        return v;
+    }();
+    return formats;
+}
+
+// The format avformat_open_input will probe for these bytes: the same
+// probing over the same bytes.
+const AVInputFormat *probed_format(const uint8_t *data, int64_t size)
+{
+    Source src{data, size};
+    auto *block = (uint8_t *)av_malloc(4096);
+    AVIOContext *io = block ? avio_alloc_context(block, 4096, 0, &src, read_source,
+                                                 nullptr, seek_source)
+                            : nullptr;
+    if (!io) {
+        av_free(block);
+        return nullptr;
+    }
+    const AVInputFormat *format = nullptr;
+    if (av_probe_input_buffer(io, &format, "", nullptr, 0, 0) < 0)
+        format = nullptr;
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+    return format;
+}
+
 GuardedBuffer &plain_buffer()
 {
     static GuardedBuffer buf;
@@ -155,6 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint8_t max_read = in.u8();
     const uint8_t capacity = in.u8();
     const uint8_t seek_call = in.u8();
+    const uint8_t container = in.u8();
 
     Source src{in.rest(), (int64_t)in.left()};
     src.max_read = max_read * 97;
@@ -183,6 +242,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         rec.streamcopy = asked;
     double packet_times[2] = {0, 0};
     rec.packet_times = packet_times;
+
+    // The container, chosen as a host would; inputs that would make FFmpeg
+    // open anything but the bytes given are not run.
+    if (container == 1) {
+        std::vector<uint8_t> probe(src.data, src.data + std::min<int64_t>(src.size, 1 << 16));
+        probe.resize(probe.size() + FLATAV_PROBE_PADDING, 0);
+        FlatavProbeData pd{"", probe.data(), (int32_t)(probe.size() - FLATAV_PROBE_PADDING),
+                           0, nullptr};
+        rec.input_format = ff_probe(&rec, reinterpret_cast<AVProbeData *>(&pd));
+    } else if (container == 2) {
+        rec.input_format = ff_probe2(&rec);
+        src.pos = 0;
+    } else if (container > 2 && !forcible_demuxers().empty()) {
+        rec.input_format = forcible_demuxers()[(container - 3) % forcible_demuxers().size()];
+    }
+    const AVInputFormat *format =
+        rec.input_format ? rec.input_format : probed_format(src.data, src.size);
+    if (!reads_only_the_source(format)) {
+        ff_cleanup_decoder(&rec);
+        return 0;
+    }
 
     if (ff_decoder_open(&rec) == nullptr) {
         rec.audio_stream_index = stream_choice == 0xff ? first_open_audio_stream(rec)

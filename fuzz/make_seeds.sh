@@ -40,18 +40,19 @@ packets() {
 }
 
 # Source decoder: a slice of every container and codec the tests make, each
-# read in decode mode (AudioBuffer, packed), copy mode, raw packet mode and
-# durations mode.
+# read in decode mode (AudioBuffer, packed), copy mode (format from
+# ff_probe), raw packet mode (from ff_probe2) and durations mode.
 declare -A decoder_modes=(
-  [decode]='\xa0\xff\x00\x00\x00\x00'
-  [packed]='\xe4\xff\x01\x00\x00\x00'
-  [copy]='\x82\xff\x02\x00\x40\x00'
-  [raw]='\x83\xff\x0a\x05\x10\x03'
-  [durations]='\x09\xff\x00\x02\x00\x00'
+  [decode]='\xa0\xff\x00\x00\x00\x00\x00'
+  [packed]='\xe4\xff\x01\x00\x00\x00\x00'
+  [copy]='\x82\xff\x02\x00\x40\x00\x01'
+  [raw]='\x83\xff\x0a\x05\x10\x03\x02'
+  [durations]='\x09\xff\x00\x02\x00\x00\x00'
 )
 for file in stereo_s16.wav stereo_s24.wav flac16.flac flac24.flac mp3.mp3 vorbis.ogg \
     opus.opus aac.m4a aac.aac alac.m4a surround51.flac video_audio.mkv tags_chapters.mka \
-    damaged.aac unknown_codec.wav sweep.ts aac_dts.mkv dst_stereo.dff mlp_s16_51.mlp; do
+    damaged.aac unknown_codec.wav sweep.ts aac_dts.mkv dst_stereo.dff mlp_s16_51.mlp \
+    aac_mono_then_stereo.aac; do
   for mode in "${!decoder_modes[@]}"; do
     seed decoder_fuzz "$mode-$file" "${decoder_modes[$mode]}" "$file" 32768
   done

@@ -26,6 +26,12 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export LSAN_OPTIONS=suppressions=$here/../scripts/lsan.supp
 
+# The targets run in an empty directory: a file name that FFmpeg makes up
+# from fuzzed bytes finds nothing there.
+work=$build/fuzz-work
+rm -rf "$work" && mkdir -p "$work"
+build=$(cd "$build" && pwd)
+
 failed=()
 for target in "${targets[@]}"; do
   corpus=$build/fuzz-corpus/$target
@@ -35,10 +41,10 @@ for target in "${targets[@]}"; do
   echo "== $target: ${seconds}s (log: $log)"
   # -timeout: one input that runs this long is a finding (a hang);
   # -rss_limit_mb / -malloc_limit_mb: the memory one input may take.
-  "$build/fuzz/$target" "$corpus" "$build/fuzz-seeds/$target" \
+  (cd "$work" && exec "$build/fuzz/$target" "$corpus" "$build/fuzz-seeds/$target" \
     -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -malloc_limit_mb=512 \
     -max_len="${max_len[$target]}" -artifact_prefix="$findings/" \
-    -print_final_stats=1 > "$log" 2>&1
+    -print_final_stats=1) > "$log" 2>&1
   status=$?
   grep -E '^stat::number_of_executed_units|^stat::peak_rss_mb|^#[0-9]+.*DONE' "$log" |
     sed 's/^/   /'
