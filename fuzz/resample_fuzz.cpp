@@ -80,17 +80,16 @@ void pick_layout(uint8_t v, uint64_t *mask, int32_t *channels, int32_t *user_cou
 
 const char *const kResamplers[4] = {"", "swr", "soxr", "linear"};
 
-// libsoxr (through libswresample 4) crashes on a null pointer when the
-// converter is drained after upsampling by about 175 times or more (1000 Hz
-// to 200 kHz; FFmpeg alone, swr_convert with no input after a block).
-// Common rates are at most 48 times apart (8 kHz and 384 kHz): beyond that
-// soxr is left out, libswresample's own engine is fuzzed at every ratio.
-constexpr int64_t kMaxSoxrRatio = 48;
-
-bool soxr_ratio_fits(const ResampleRec &rec)
+// libsoxr (0.1.3, through libswresample 4) dereferences a null pointer when
+// the converter is drained after a conversion that was given less output
+// room than the block makes: FFmpeg alone shows it (soxr, 44100 to 48000 Hz,
+// swr_convert of 2 blocks of 1024 samples into room for 1000 each, then
+// swr_convert with no input). The library passes the host's capacity on as
+// it is; with soxr this target gives at least the room ff_buffer_size
+// counts, libswresample's own engine gets every capacity.
+bool is_soxr(const ResampleRec &rec)
 {
-    const int64_t in = rec.in_sample_rate, out = rec.out_sample_rate;
-    return in <= 0 || out <= 0 || (out <= kMaxSoxrRatio * in && in <= kMaxSoxrRatio * out);
+    return std::strcmp(rec.resampler_name, "soxr") == 0;
 }
 
 // One conversion into a guarded output block of the capacity asked for.
@@ -103,6 +102,8 @@ int32_t convert(ResampleRec &rec, const uint8_t *pcm, int32_t bytes, bool flush,
     // (or works out, as ff_buffer_size does) in whole output sample frames.
     const int64_t frame = (int64_t)std::max(rec.out_bytes_per_sample, 0) *
                           std::max(rec.out_channels, 0);
+    if (is_soxr(rec) && capacity > 0 && frame > 0 && capacity * frame < count_bytes)
+        capacity = (int32_t)(count_bytes / frame);
     const int64_t room = capacity > 0 ? capacity * frame : count_bytes;
     if (room < 0 || room > (64 << 20))
         return 0;
@@ -147,8 +148,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     rec.dither_method = in.u8() % 72;
     rec.precision = in.u8();
     const char *engine = kResamplers[in.u8() & 3];
-    if (std::strcmp(engine, "soxr") == 0 && !soxr_ratio_fits(rec))
-        return 0;
     std::memcpy(rec.resampler_name, engine, std::strlen(engine));
     const uint8_t flags = in.u8();
     const size_t block = in.u16();
