@@ -5,12 +5,16 @@
 # make install [PREFIX=/usr/local] - install the library, header, packages and tool
 # make test-install - install into a temporary prefix and build an outside host on it
 # make bench - every benchmark against its direct FFmpeg twin, into bench/RESULTS.md
+# make fuzz  - every fuzz target for FUZZ_SECONDS each (clang, libFuzzer)
+# make fuzz-smoke - every fuzz target for 60 s each
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 BENCH_BUILD ?= build-bench
 PREFIX ?= /usr/local
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 600
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
@@ -18,7 +22,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavfilter-dev \
 	ffmpeg libgtest-dev libgmock-dev libbenchmark-dev
 
-.PHONY: deps build run test test-asan test-tsan install test-install bench clean
+.PHONY: deps build run test test-asan test-tsan install test-install bench fuzz-build fuzz fuzz-smoke clean
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
@@ -66,5 +70,18 @@ bench: deps
 	cmake --build $(BENCH_BUILD) --target bench-media
 	python3 bench/report.py $(BENCH_BUILD)
 
+fuzz-build: deps
+	@bash scripts/install-deps.sh clang libclang-rt-14-dev
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+		-DFLATAV_FUZZ=ON -DFLATAV_BUILD_TESTS=OFF -DFLATAV_BUILD_TOOLS=OFF \
+		-DFLATAV_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+fuzz-smoke: fuzz-build
+	bash fuzz/run.sh $(FUZZ_BUILD) 60
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

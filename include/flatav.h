@@ -139,7 +139,12 @@ typedef int32_t (*HostPacketFn)(void *opaque, const uint8_t *data,
  * Return value: none.
  * Remarks: the host must leave data (or every planes[i]) at least need bytes
  *   long and update capacity; the library re-reads the pointers after the
- *   call and does not check the capacity again. */
+ *   call, and a buffer still shorter than need gets no write (error_cb
+ *   receives a line, the frame is skipped). It also asks when the
+ *   output switches between packed and planar, or when planar output has
+ *   more channels than abuf->channels said before (need may then be within
+ *   the capacity): the host then makes sure data, or every one of
+ *   abuf->channels planes, holds need bytes. */
 typedef void (*HostGrowBufferFn)(void *always_null, AudioBuffer *abuf,
                                  int32_t need);
 

@@ -32,19 +32,22 @@ void advance_position(DecodeRec *avrec, const AVCodecContext *dec, int nb_sample
 }
 
 // Makes sure abuf holds need bytes (per plane for planar output), asking the
-// host to grow it. False when the host left it too small: writing would run
-// past its memory.
-bool grow(const DecodeRec *avrec, AudioBuffer *abuf, int32_t need)
+// host to grow it. The host sizes its buffers for the output it last saw:
+// when the output switches between packed and planar, or planar output has
+// more channels than before, it is asked as well, even if the capacity would
+// do, so that it can give the other buffer or the extra planes. False when
+// the host left it too small: writing would run past its memory.
+bool grow(const DecodeRec *avrec, AudioBuffer *abuf, int32_t need, bool reshaped)
 {
-    if (abuf->capacity < need) {
+    if (abuf->capacity < need || reshaped) {
         const HostCallbacks *callbacks = avrec->callbacks;
         if (callbacks && callbacks->grow_buffer_cb)
             callbacks->grow_buffer_cb(nullptr, abuf, need);
-        if (abuf->capacity < need) {
-            report_error(callbacks, "%s AudioBuffer holds %d bytes, %d needed",
-                         kName, abuf->capacity, need);
-            return false;
-        }
+    }
+    if (abuf->capacity < need) {
+        report_error(avrec->callbacks, "%s AudioBuffer holds %d bytes, %d needed", kName,
+                     abuf->capacity, need);
+        return false;
     }
     return true;
 }
@@ -172,8 +175,9 @@ int32_t decode_audio_frame(DecodeRec *avrec, AVFrame *frame, uint8_t *buf,
             return 0;
         uint8_t *dst = buf;
         if (abuf) {
+            const bool reshaped = abuf->planar != 0;
             abuf->planar = 0;
-            if (!grow(avrec, abuf, totals.need + size))
+            if (!grow(avrec, abuf, totals.need + size, reshaped))
                 return 0;
             dst = abuf->data;
         }
@@ -196,9 +200,10 @@ int32_t decode_audio_frame(DecodeRec *avrec, AVFrame *frame, uint8_t *buf,
     const int plane_bytes = av_get_bytes_per_sample(format) * nb_samples;
     uint8_t **dst_planes = planes;
     if (abuf) {
+        const bool reshaped = abuf->planar != 1 || abuf->channels < channels;
         abuf->planar = 1;
         abuf->channels = channels;
-        if (!grow(avrec, abuf, totals.need + plane_bytes))
+        if (!grow(avrec, abuf, totals.need + plane_bytes, reshaped))
             return 0;
         dst_planes = abuf->planes;
     }
