@@ -7,6 +7,7 @@
 # make bench - every benchmark against its direct FFmpeg twin, into bench/RESULTS.md
 # make fuzz  - every fuzz target for FUZZ_SECONDS each (clang, libFuzzer)
 # make fuzz-smoke - every fuzz target for 60 s each
+# make fuzz-valgrind - what fuzzing kept, replayed under valgrind (sees FFmpeg's own writes)
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -22,7 +23,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavfilter-dev \
 	ffmpeg libgtest-dev libgmock-dev libbenchmark-dev
 
-.PHONY: deps build run test test-asan test-tsan install test-install bench fuzz-build fuzz fuzz-smoke clean
+.PHONY: deps build run test test-asan test-tsan install test-install bench fuzz-build fuzz fuzz-smoke fuzz-valgrind clean
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
@@ -82,6 +83,10 @@ fuzz: fuzz-build
 
 fuzz-smoke: fuzz-build
 	bash fuzz/run.sh $(FUZZ_BUILD) 60
+
+fuzz-valgrind: build
+	@bash scripts/install-deps.sh valgrind
+	bash fuzz/valgrind.sh $(BUILD) $(FUZZ_BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
