@@ -10,6 +10,7 @@ set -uo pipefail
 build=${1:?usage: valgrind.sh BUILD_DIR FUZZ_DIR [TARGET...]}
 fuzz=${2:?usage: valgrind.sh BUILD_DIR FUZZ_DIR [TARGET...]}
 shift 2
+build=$(cd "$build" && pwd)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] &&
   targets=(decoder_fuzz buffer_decode_fuzz mem_decode_fuzz filter_fuzz resample_fuzz)
