@@ -11,6 +11,7 @@ build=${1:?usage: valgrind.sh BUILD_DIR FUZZ_DIR [TARGET...]}
 fuzz=${2:?usage: valgrind.sh BUILD_DIR FUZZ_DIR [TARGET...]}
 shift 2
 build=$(cd "$build" && pwd)
+fuzz=$(cd "$fuzz" && pwd)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] &&
   targets=(decoder_fuzz buffer_decode_fuzz mem_decode_fuzz filter_fuzz resample_fuzz)
