@@ -225,36 +225,8 @@ Outcome mem_decode_job(const std::string &input)
     return out;
 }
 
-// The packets of an MLP file as libavformat cuts them, with the record that
-// describes their format.
-struct MlpPackets {
-    std::vector<std::vector<uint8_t>> packets;
-    BufferDecodeRec rec{};
-};
-
-MlpPackets demux_mlp(const std::string &path)
-{
-    MlpPackets out;
-    AVFormatContext *raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
-        return out;
-    flatav::InputPtr input(raw);
-    if (avformat_find_stream_info(raw, nullptr) < 0 || raw->nb_streams < 1)
-        return out;
-    const AVCodecParameters *par = raw->streams[0]->codecpar;
-    out.rec.channels = par->ch_layout.nb_channels;
-    out.rec.sample_fmt = par->format;
-    out.rec.sample_rate = par->sample_rate;
-    flatav::PacketPtr pkt(av_packet_alloc());
-    while (av_read_frame(raw, pkt.get()) >= 0) {
-        out.packets.emplace_back(pkt->data, pkt->data + pkt->size);
-        av_packet_unref(pkt.get());
-    }
-    return out;
-}
-
 // One packet per ff_decode_buffer call.
-Outcome buffer_decode_job(const MlpPackets &mlp)
+Outcome buffer_decode_job(const BufferPackets &mlp)
 {
     Outcome out;
     BufferDecodeRec rec = mlp.rec;
@@ -280,7 +252,7 @@ Outcome buffer_decode_job(const MlpPackets &mlp)
 
 // ---- the jobs ---------------------------------------------------------------
 
-std::vector<Job> all_jobs(const MlpPackets &mlp)
+std::vector<Job> all_jobs(const BufferPackets &mlp)
 {
     constexpr uint64_t kStereo = AV_CH_LAYOUT_STEREO;
     constexpr uint64_t k51 = AV_CH_LAYOUT_5POINT1;
@@ -347,7 +319,7 @@ std::vector<Outcome> run_together(const std::vector<Job> &jobs, int copies)
 
 TEST(Concurrency, DistinctRecordsOnThreadsGiveTheBytesOfAloneRuns)
 {
-    const MlpPackets mlp = demux_mlp(media_path("mlp_s32_stereo.mlp"));
+    const BufferPackets mlp = buffer_packets(media_path("mlp_s32_stereo.mlp"));
     ASSERT_GT(mlp.packets.size(), 100u);
     const std::vector<Job> jobs = all_jobs(mlp);
     constexpr int kCopies = 2;
@@ -384,7 +356,7 @@ class SameJobOnManyThreads : public testing::TestWithParam<const char *> {};
 
 TEST_P(SameJobOnManyThreads, GivesTheBytesOfTheAloneRun)
 {
-    const MlpPackets mlp = demux_mlp(media_path("mlp_s32_stereo.mlp"));
+    const BufferPackets mlp = buffer_packets(media_path("mlp_s32_stereo.mlp"));
     std::vector<Job> jobs = all_jobs(mlp);
     jobs.erase(std::remove_if(jobs.begin(), jobs.end(),
                               [](const Job &job) { return job.name != GetParam(); }),

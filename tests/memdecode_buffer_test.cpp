@@ -45,34 +45,6 @@ int32_t decode(BufferDecodeRec &rec, const std::vector<uint8_t> &packet, uint8_t
                             (int32_t)packet.size(), dst);
 }
 
-// The packets of stream 0 as libavformat hands them to the ffmpeg tool (for
-// a raw .mlp file: cut by FFmpeg's MLP parser), and a record of the stream's
-// format. No packets when the file cannot be read.
-struct Demuxed {
-    std::vector<std::vector<uint8_t>> packets;
-    BufferDecodeRec rec{};
-};
-
-Demuxed demux(const std::string &path)
-{
-    Demuxed out;
-    AVFormatContext *raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
-        return out;
-    flatav::InputPtr input(raw);
-    if (avformat_find_stream_info(raw, nullptr) < 0 || raw->nb_streams < 1)
-        return out;
-    const AVCodecParameters *par = raw->streams[0]->codecpar;
-    out.rec = record(par->ch_layout.nb_channels, par->format, par->sample_rate);
-    flatav::PacketPtr pkt(av_packet_alloc());
-    while (av_read_frame(raw, pkt.get()) >= 0) {
-        if (pkt->stream_index == 0)
-            out.packets.emplace_back(pkt->data, pkt->data + pkt->size);
-        av_packet_unref(pkt.get());
-    }
-    return out;
-}
-
 struct BufferCase {
     const char *name;
     std::string path;  // "" for a corpus file that is absent
@@ -88,7 +60,7 @@ TEST_P(BufferDecode, EveryPacketGivesTheFfmpegToolsFrame)
     const BufferCase &c = GetParam();
     if (c.path.empty())
         GTEST_SKIP() << "no corpus";
-    Demuxed in = demux(c.path);
+    BufferPackets in = buffer_packets(c.path);
     ASSERT_FALSE(in.packets.empty());
     const std::vector<uint8_t> expected = ffmpeg_pcm(c.path, 0, c.ffmpeg_format);
     ASSERT_FALSE(expected.empty());
@@ -151,7 +123,7 @@ TEST_P(BufferRecord, WritesWhatTheRecordDescribes)
 {
     const RecordCase &c = GetParam();
     const std::string path = media_path("mlp_s16_stereo.mlp");
-    const Demuxed in = demux(path);
+    const BufferPackets in = buffer_packets(path);
     ASSERT_FALSE(in.packets.empty());
     const std::vector<uint8_t> expected = ffmpeg_pcm(path, 0, "s16le");
     ASSERT_GE(expected.size(), 160u);
@@ -224,7 +196,7 @@ TEST(BufferDecodeGarbage, RandomAndDamagedPacketsDoNotCrash)
     std::mt19937 rng(1234);
     for (const char *name : {"mlp_s32_51.mlp", "dst_stereo.dff"}) {
         SCOPED_TRACE(name);
-        Demuxed in = demux(media_path(name));
+        BufferPackets in = buffer_packets(media_path(name));
         ASSERT_FALSE(in.packets.empty());
         const bool is_mlp = name[0] == 'm';
         ASSERT_EQ(ff_init_decoder(is_mlp, &in.rec), 0);

@@ -11,6 +11,12 @@
 
 #include <gtest/gtest.h>
 
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+#include "ffmpeg_ptr.h"
+
 namespace flatav_test {
 
 std::string media_path(const std::string &name)
@@ -110,6 +116,28 @@ DemuxedPackets demuxed_packets(const std::string &path, const std::string &strea
         }
     }
     return result;
+}
+
+BufferPackets buffer_packets(const std::string &path)
+{
+    BufferPackets out;
+    AVFormatContext *raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
+        return out;
+    flatav::InputPtr input(raw);
+    if (avformat_find_stream_info(raw, nullptr) < 0 || raw->nb_streams < 1)
+        return out;
+    const AVCodecParameters *par = raw->streams[0]->codecpar;
+    out.rec.channels = par->ch_layout.nb_channels;
+    out.rec.sample_fmt = par->format;
+    out.rec.sample_rate = par->sample_rate;
+    flatav::PacketPtr pkt(av_packet_alloc());
+    while (av_read_frame(raw, pkt.get()) >= 0) {
+        if (pkt->stream_index == 0)
+            out.packets.emplace_back(pkt->data, pkt->data + pkt->size);
+        av_packet_unref(pkt.get());
+    }
+    return out;
 }
 
 }  // namespace flatav_test

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "flatav.h"
+
 namespace flatav_test {
 
 // A generated input of the build tree's media directory.
@@ -42,5 +44,15 @@ struct DemuxedPackets {
 };
 // stream: an ffmpeg stream specifier such as "0" or "a:0".
 DemuxedPackets demuxed_packets(const std::string &path, const std::string &stream);
+
+// The packets of stream 0 as libavformat hands them to the ffmpeg tool (for
+// a raw .mlp file: cut by FFmpeg's MLP parser), with a packet buffer
+// decoder record of the stream's format. No packets when the file cannot be
+// read.
+struct BufferPackets {
+    std::vector<std::vector<uint8_t>> packets;
+    BufferDecodeRec rec{};
+};
+BufferPackets buffer_packets(const std::string &path);
 
 }  // namespace flatav_test
