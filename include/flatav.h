@@ -626,8 +626,9 @@ typedef struct ResampleRec {
 } ResampleRec;
 
 /* Sets up the converter: 0, libswresample's error code (the record stays
- * as it was: fix it and call again), or AVERROR(EINVAL) for planar formats of
- * more than one channel; 0 at once when swr is already set. matrix (with
+ * as it was: fix it and call again), or AVERROR(EINVAL) for a format that is
+ * not an AVSampleFormat or a planar format of more than one channel; 0 at
+ * once when swr is already set. matrix (with
  * stride) is an optional remix matrix; a refused matrix is reported to
  * callbacks->error_cb, its code returned, and the record needs
  * ff_cleanup_resample before the next set-up. Release with

@@ -201,4 +201,38 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+// libswresample's swr_init accepts AV_SAMPLE_FMT_NONE as the output format
+// when both rates are equal, and swr_convert then divides by zero. The
+// fuzzer's record: 16-bit 7.1 (wide) in, no output format, 107,940 Hz both
+// ways, user channel counts 2 and 6, soxr, rectangular dither.
+TEST(FuzzRegressions, SetUpRefusesAnOutputFormatThatIsNone)
+{
+    for (const int32_t format : {(int32_t)AV_SAMPLE_FMT_NONE, -7}) {
+        for (const bool output : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "format " << format
+                                            << (output ? " out" : " in"));
+            ResampleRec rec{};
+            rec.in_sample_fmt = output ? AV_SAMPLE_FMT_S16 : format;
+            rec.out_sample_fmt = output ? format : AV_SAMPLE_FMT_S16;
+            rec.in_sample_rate = rec.out_sample_rate = 107940;
+            rec.in_channel_layout = rec.out_channel_layout = AV_CH_LAYOUT_7POINT1_WIDE;
+            rec.in_channels = rec.out_channels = 8;
+            rec.user_in_ch_count = 2;
+            rec.user_out_ch_count = 6;
+            rec.dither_method = 1;
+            rec.precision = 140;
+            std::strcpy(rec.resampler_name, "soxr");
+
+            EXPECT_EQ(ff_init_resample(&rec, nullptr, 0), AVERROR(EINVAL));
+            EXPECT_EQ(rec.swr, nullptr);
+            std::vector<uint8_t> in(25964, 0x8c), out(1 << 16);
+            int32_t capacity = 2000;
+            EXPECT_EQ(ff_resample(&rec, in.data(), (int32_t)in.size(), out.data(),
+                                  &capacity, 0),
+                      0);
+            ff_cleanup_resample(&rec);
+        }
+    }
+}
+
 }  // namespace

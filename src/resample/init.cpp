@@ -21,6 +21,15 @@ namespace {
 
 constexpr const char *kName = "ff_init_resample";
 
+// libswresample 4 checks a format only against the top of the range:
+// swr_init accepts AV_SAMPLE_FMT_NONE (or any negative value) as the output
+// format when both rates are equal, and swr_convert then divides by its zero
+// bytes per sample. Every value it would be handed must name a format.
+bool is_sample_format(int32_t format)
+{
+    return format >= 0 && format < AV_SAMPLE_FMT_NB;
+}
+
 // Whether libswresample would stay inside the host's blocks: it is handed
 // one pointer each way, so a planar format must carry one channel, and the
 // mask must name as many channels as the size arithmetic counts with.
@@ -93,6 +102,8 @@ extern "C" FLATAV_API int32_t ff_init_resample(ResampleRec *rec, const double *m
     // ff_cleanup_resample before it initialises again.
     if (rec->swr)
         return 0;
+    if (!is_sample_format(rec->in_sample_fmt) || !is_sample_format(rec->out_sample_fmt))
+        return AVERROR(EINVAL);
     if (!fits_one_plane(rec->in_sample_fmt, rec->in_channel_layout, rec->in_channels) ||
         !fits_one_plane(rec->out_sample_fmt, rec->out_channel_layout, rec->out_channels))
         return AVERROR(EINVAL);
