@@ -23,12 +23,15 @@
 //   18-21: unused, 0
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/common.h>
+#include <libavutil/mathematics.h>
 #include <libavutil/samplefmt.h>
+#include <libswresample/swresample.h>
 }
 
 #include "flatav.h"
@@ -84,13 +87,32 @@ const char *const kResamplers[4] = {"", "swr", "soxr", "linear"};
 // the converter is drained after a conversion that was given less output
 // room than the block makes: FFmpeg alone shows it (soxr, 44100 to 48000 Hz,
 // swr_convert of 2 blocks of 1024 samples into room for 1000 each, then
-// swr_convert with no input). The library passes the host's capacity on as
-// it is; with soxr this target gives at least the room ff_buffer_size
-// counts, libswresample's own engine gets every capacity.
+// swr_convert with no input; or 1 to 44100 Hz, 10 samples into room for
+// 48767). The library passes the host's capacity on as it is; with soxr this
+// target gives at least the room the block makes, counted in 64 bits (a
+// steep upsampling overflows ff_buffer_size's 32-bit count), and leaves out
+// a block whose room it cannot give. libswresample's own engine gets every
+// capacity.
 bool is_soxr(const ResampleRec &rec)
 {
     return std::strcmp(rec.resampler_name, "soxr") == 0;
 }
+
+// Output samples per channel that a block of in_bytes makes, as
+// ff_buffer_size counts them before its 32-bit truncation.
+int64_t samples_made(const ResampleRec &rec, int32_t in_bytes)
+{
+    if (rec.in_bytes_per_sample <= 0 || rec.in_channels <= 0 || in_bytes <= 0 ||
+        !rec.swr || !swr_is_initialized(rec.swr))
+        return 0;
+    const int64_t in_samples = in_bytes / rec.in_bytes_per_sample / rec.in_channels;
+    if (in_samples == 0)
+        return 0;
+    return av_rescale_rnd(swr_get_delay(rec.swr, rec.in_sample_rate) + in_samples,
+                          rec.out_sample_rate, rec.in_sample_rate, AV_ROUND_UP);
+}
+
+constexpr int64_t kMaxRoom = 64 << 20;
 
 // One conversion into a guarded output block of the capacity asked for.
 int32_t convert(ResampleRec &rec, const uint8_t *pcm, int32_t bytes, bool flush,
@@ -102,10 +124,16 @@ int32_t convert(ResampleRec &rec, const uint8_t *pcm, int32_t bytes, bool flush,
     // (or works out, as ff_buffer_size does) in whole output sample frames.
     const int64_t frame = (int64_t)std::max(rec.out_bytes_per_sample, 0) *
                           std::max(rec.out_channels, 0);
-    if (is_soxr(rec) && capacity > 0 && frame > 0 && capacity * frame < count_bytes)
-        capacity = (int32_t)(count_bytes / frame);
+    if (is_soxr(rec) && !flush && frame > 0) {
+        const int64_t made = samples_made(rec, bytes);
+        if (made < 0 || made * frame > kMaxRoom)
+            return 0;
+        // With no capacity the library counts the same room itself.
+        if (capacity > 0 && capacity < made)
+            capacity = (int32_t)made;
+    }
     const int64_t room = capacity > 0 ? capacity * frame : count_bytes;
-    if (room < 0 || room > (64 << 20))
+    if (room < 0 || room > kMaxRoom)
         return 0;
     uint8_t *dst;
     if (flags & 2) {

@@ -647,8 +647,9 @@ FLATAV_API int32_t ff_res_get_buffer(ResampleRec *rec, int32_t size);
  * per channel (0: the computed count) and receives the capacity used. flush
  * non-zero drains (in_bytes 0); repeat it while it returns bytes.
  * Returns the bytes written, 0 on failure. With resampler_name "soxr", give
- * at least the room ff_buffer_size counts: libsoxr 0.1.3 crashes in the
- * drain after a conversion that was given less. */
+ * at least the room ff_buffer_size counts, and blocks small enough for that
+ * count to fit in 32 bits: libsoxr 0.1.3 crashes in the drain after a
+ * conversion that was given less. */
 FLATAV_API int32_t ff_resample(ResampleRec *rec, const uint8_t *in,
                                int32_t in_bytes, uint8_t *out,
                                int32_t *out_samples, int32_t flush);
