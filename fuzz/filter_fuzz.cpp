@@ -92,16 +92,21 @@ bool excluded(const char *name)
     return false;
 }
 
-// Filters that FFmpeg 5.1 cannot run below a sample rate, with the lowest
-// rate they take. atempo's window is rate / 24 samples: at a window of 0 it
-// fails an assertion and aborts, at a window of 1 it never returns
-// (ffmpeg -f s16le -ar 23 -ac 1 -i 4096-bytes.pcm -af atempo=1.25 -f null -
-// aborts, -ar 24 to 47 spins until killed, -ar 48 runs).
+// Filters that FFmpeg 5.1 (or the library behind one) cannot run below a
+// sample rate, with the lowest rate they take. Each is shown by the ffmpeg
+// tool alone on 2048 samples of noise
+// (ffmpeg -f s16le -ar RATE -ac 1 -i noise.pcm -af FILTER -f null -):
+// - atempo's window is rate / 24 samples: at a window of 0 it fails an
+//   assertion and aborts (rate 23), at a window of 1 it never returns
+//   (rates 24 to 47);
+// - stereotools divides by zero below 10 Hz, mono or stereo;
+// - rubberband never returns below 71 Hz, and with pitch=2 or pitch=4
+//   divides by zero at 1 to 4 kHz; pitches from 0.1 to 100 run at 8 kHz.
 struct RateFloor {
     const char *name;
     int32_t lowest_rate;
 };
-const RateFloor kRateFloors[] = {{"atempo", 48}};
+const RateFloor kRateFloors[] = {{"atempo", 48}, {"stereotools", 10}, {"rubberband", 8000}};
 
 bool below_rate_floor(const char *name, int32_t sample_rate)
 {
