@@ -18,7 +18,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-#include "ffmpeg_ptr.h"
+#include "common/ffmpeg_util.h"
 #include "flatav.h"
 #include "media.h"
 #include "mem_host.h"

@@ -7,8 +7,8 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "common/report.h"
 #include "encoder.h"
-#include "host/report.h"
 
 namespace flatav {
 namespace {
@@ -102,7 +102,7 @@ using namespace flatav;
 extern "C" FLATAV_API const char *ff_open_encoder_raw(EncodeRec *avrec)
 {
     if (!avrec)
-        return "avrec = NULL";
+        return "ff_open_encoder_raw: no record";
     avrec->opened = 0;
     report_message(avrec->callbacks, "%s begin", kName);
     // The writer makes no encoder: the host's av_codec_context is left alone

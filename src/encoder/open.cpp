@@ -6,15 +6,13 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "common/report.h"
 #include "encoder.h"
-#include "host/report.h"
 
 namespace flatav {
 namespace {
 
 constexpr const char *kName = "ff_open_encoder";
-
-const char *text_or_null(const char *text) { return text ? text : "(null)"; }
 
 void report_sizes(const EncodeRec *avrec, int frame_size)
 {
@@ -270,27 +268,6 @@ const char *open_audio(EncodeRec *avrec, AVStream *stream, const AVCodec *encode
     return nullptr;
 }
 
-void release_output(EncodeRec *avrec)
-{
-    AVFormatContext *fmt_ctx = avrec->av_format_context;
-    AVIOContext *pb = fmt_ctx ? fmt_ctx->pb : nullptr;
-    // Frees the streams too, but leaves the host's I/O context alone.
-    avformat_free_context(fmt_ctx);
-    avrec->av_format_context = nullptr;
-    avrec->audio_st = nullptr;
-    avrec->output_format = nullptr;
-    if (pb) {
-        // The I/O context may have replaced the buffer it was given, which
-        // then is no longer io_buffer.
-        av_freep(&pb->buffer);
-        avio_context_free(&pb);
-        avrec->io_buffer = nullptr;
-    } else {
-        av_freep(&avrec->io_buffer);
-    }
-    avcodec_free_context(&avrec->av_codec_context);
-}
-
 }  // namespace flatav
 
 using namespace flatav;
@@ -298,7 +275,7 @@ using namespace flatav;
 extern "C" FLATAV_API const char *ff_open_encoder(EncodeRec *avrec)
 {
     if (!avrec)
-        return "avrec = NULL";
+        return "ff_open_encoder: no record";
     report_message(avrec->callbacks, "%s begin", kName);
     avrec->opened = 0;
     // What this open creates goes into these fields; they start empty so
