@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include "common/ffmpeg_util.h"
+#include "common/open.h"
 #include "common/report.h"
 #include "decoder.h"
 
@@ -49,6 +50,7 @@ void report_chapters(const HostCallbacks *callbacks, const AVFormatContext *fmt_
 // context it is to read through.
 const char *prepare_input(DecodeRec *avrec)
 {
+    avrec->avio_buffer = nullptr;
     avrec->av_format_context = avformat_alloc_context();
     if (!avrec->av_format_context)
         return "avformat_alloc_context failed1";
@@ -183,6 +185,10 @@ const char *copy_format_names(DecodeRec *avrec, const AVInputFormat *format)
 const char *open_source(DecodeRec *avrec)
 {
     const HostCallbacks *callbacks = avrec->callbacks;
+    trace(callbacks, "%s begin", kName);
+    // Set at the last step that can fail: it starts empty, so that a failure
+    // releases nothing else.
+    avrec->audio_info = nullptr;
     if (const char *failure = prepare_input(avrec))
         return failure;
 
@@ -248,6 +254,7 @@ const char *open_source(DecodeRec *avrec)
         }
         open_audio_stream(avrec, stream, info);
     }
+    trace(callbacks, "%s end", kName);
     return nullptr;
 }
 
@@ -267,19 +274,5 @@ using namespace flatav;
 
 extern "C" FLATAV_API const char *ff_decoder_open(DecodeRec *avrec)
 {
-    if (!avrec)
-        return "ff_decoder_open: no record";
-    trace(avrec->callbacks, "%s begin", kName);
-    // What this open makes goes into these fields; they start empty so that
-    // a failure releases nothing else.
-    avrec->av_format_context = nullptr;
-    avrec->audio_info = nullptr;
-    avrec->avio_buffer = nullptr;
-
-    if (const char *failure = open_source(avrec)) {
-        release_failed_open(avrec);
-        return failure;
-    }
-    trace(avrec->callbacks, "%s end", kName);
-    return nullptr;
+    return run_open(avrec, "ff_decoder_open: no record", open_source, release_failed_open);
 }

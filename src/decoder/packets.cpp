@@ -1,4 +1,6 @@
-// The packet read modes of ff_decode_audio, and the packet object exports.
+// The packet read modes of ff_decode_audio, and ff_pkt_size, ff_pkt_new,
+// ff_pkt_clean and ff_pkt_free: the packet objects FLATAV_READ_RAW_PACKET
+// fills.
 #include <cstring>
 
 #include "common/ffmpeg_util.h"

@@ -1,6 +1,6 @@
-// release_output and ff_cleanup_encoder: release what opening and encoding
-// put into a record, after a failed open and at the end of the job. The
-// stream-copy writer's records are released here too.
+// ff_cleanup_encoder, and what an open puts into a record and how it goes
+// again: start_open, release_output (after a failed open) and the clean-up
+// at the end of the job. The stream-copy writer's records too.
 extern "C" {
 #include <libavutil/mem.h>
 }
@@ -9,6 +9,13 @@ extern "C" {
 #include "encoder.h"
 
 namespace flatav {
+
+void start_open(EncodeRec *avrec)
+{
+    avrec->opened = 0;
+    avrec->av_format_context = nullptr;
+    avrec->io_buffer = nullptr;
+}
 
 void release_output(EncodeRec *avrec)
 {

@@ -73,6 +73,17 @@ int32_t write_delayed_frames(EncodeRec *avrec, AVPacket *pkt, int32_t buf_size);
 // error: it counts as the header's failure, as the header is not written.
 int write_header(AVFormatContext *fmt_ctx);
 
+// Empties the fields an open fills, `opened` included, so that a failure
+// releases nothing else. The encoder context is left to each open: the
+// stream-copy writer makes none and leaves the host's alone.
+void start_open(EncodeRec *avrec);
+
+// The I/O context that hands the container's bytes to the host's write and
+// seek functions (seek NULL: the muxer sees an output that cannot seek),
+// over a buffer that goes into avrec->io_buffer at once. Null on success,
+// with *pb set, else the failure text.
+const char *host_output_context(EncodeRec *avrec, AVIOContext **pb);
+
 // The encoder's one release function: frees what an open creates (the
 // output context with its I/O context and buffer, and the encoder context),
 // clears their fields and skips what is missing. A failed open calls it

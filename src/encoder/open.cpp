@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "common/open.h"
 #include "common/report.h"
 #include "encoder.h"
 
@@ -64,6 +65,9 @@ bool apply_channel_mask(const EncodeRec *avrec, AVCodecContext *c)
 const char *open_output(EncodeRec *avrec)
 {
     const HostCallbacks *callbacks = avrec->callbacks;
+    report_message(callbacks, "%s begin", kName);
+    start_open(avrec);
+    avrec->av_codec_context = nullptr;
 
     const AVOutputFormat *fmt =
         av_guess_format(avrec->codec_name, avrec->output_file_name, nullptr);
@@ -103,17 +107,9 @@ const char *open_output(EncodeRec *avrec)
         return "Could not initialize stream parameters";
     }
 
-    avrec->io_buffer = static_cast<uint8_t *>(av_malloc(kOutputBufferAlloc));
-    if (!avrec->io_buffer)
-        return "av_malloc for buffer failed";
-    // Without a seek function the I/O context is not seekable, and muxers
-    // that would go back to fix their header know it.
-    AVIOContext *pb = avio_alloc_context(avrec->io_buffer, kOutputBufferSize, 1,
-                                         avrec->io_opaque, avrec->read_packet,
-                                         avio_write_fn(avrec->write_packet),
-                                         avrec->seek);
-    if (!pb)
-        return "avio_alloc_context failed";
+    AVIOContext *pb = nullptr;
+    if (const char *failure = host_output_context(avrec, &pb))
+        return failure;
     // The output context holds the I/O context from here on; the library
     // never opens the output itself.
     fmt_ctx->pb = pb;
@@ -124,10 +120,25 @@ const char *open_output(EncodeRec *avrec)
 
     avrec->output_format = fmt;
     avrec->audio_st = stream;
+    avrec->opened = 1;
+    report_message(callbacks, "%s end", kName);
     return nullptr;
 }
 
 }  // namespace
+
+const char *host_output_context(EncodeRec *avrec, AVIOContext **pb)
+{
+    avrec->io_buffer = static_cast<uint8_t *>(av_malloc(kOutputBufferAlloc));
+    if (!avrec->io_buffer)
+        return "av_malloc for buffer failed";
+    // Without a seek function the I/O context is not seekable, and muxers
+    // that would go back to fix their header know it.
+    *pb = avio_alloc_context(avrec->io_buffer, kOutputBufferSize, 1, avrec->io_opaque,
+                             avrec->read_packet, avio_write_fn(avrec->write_packet),
+                             avrec->seek);
+    return *pb ? nullptr : "avio_alloc_context failed";
+}
 
 int write_header(AVFormatContext *fmt_ctx)
 {
@@ -274,23 +285,5 @@ using namespace flatav;
 
 extern "C" FLATAV_API const char *ff_open_encoder(EncodeRec *avrec)
 {
-    if (!avrec)
-        return "ff_open_encoder: no record";
-    report_message(avrec->callbacks, "%s begin", kName);
-    avrec->opened = 0;
-    // What this open creates goes into these fields; they start empty so
-    // that a failure releases nothing else.
-    avrec->av_format_context = nullptr;
-    avrec->av_codec_context = nullptr;
-    avrec->io_buffer = nullptr;
-
-    if (const char *failure = open_output(avrec)) {
-        // A failed open releases what it created and leaves the record as
-        // clean-up expects it: nothing to release and `opened` 0.
-        release_output(avrec);
-        return failure;
-    }
-    avrec->opened = 1;
-    report_message(avrec->callbacks, "%s end", kName);
-    return nullptr;
+    return run_open(avrec, "ff_open_encoder: no record", open_output, release_output);
 }
