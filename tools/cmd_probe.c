@@ -1,12 +1,12 @@
 /* flatav probe FILE: the container format, guessed from the first bytes
  * (ff_probe) and found by reading the source (ff_probe2). */
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "commands.h"
 #include "flatav.h"
 #include "host_io.h"
+#include "util.h"
 
 enum { kProbeBytes = 4096 };
 
@@ -15,61 +15,92 @@ const char *input_format_name(const struct AVInputFormat *format)
     return format ? *(const char *const *)format : NULL;
 }
 
+/* The source read again from its start: the bytes the guess took first,
+ * then the rest of the file (standard input cannot rewind). */
+typedef struct Replay {
+    HostFile *file;
+    const uint8_t *head;
+    size_t size, pos;
+} Replay;
+
+static int32_t replay_read(void *opaque, uint8_t *buf, int32_t size)
+{
+    Replay *r = (Replay *)opaque;
+    if (r->pos < r->size) {
+        size_t n = r->size - r->pos < (size_t)size ? r->size - r->pos : (size_t)size;
+        memcpy(buf, r->head + r->pos, n);
+        r->pos += n;
+        return (int32_t)n;
+    }
+    return host_file_read(r->file, buf, size);
+}
+
 int cmd_probe(int argc, char **argv)
 {
-    if (argc != 1) {
-        fprintf(stderr, "usage: flatav probe FILE\n");
-        return 2;
-    }
-    const char *path = argv[0];
-    /* A table without a message function keeps the trace off the output. */
-    HostCallbacks callbacks;
-    memset(&callbacks, 0, sizeof callbacks);
-    DecodeRec rec;
-    memset(&rec, 0, sizeof rec);
-    rec.file_name = path;
-    rec.callbacks = &callbacks;
+    const OptionSpec specs[] = {{NULL, 0, OPT_FLAG, NULL}};
+    const char *args[1];
+    int nb_args = 0;
+    int status = parse_options("probe", argc, argv, specs, args, 1, &nb_args);
+    if (status != EXIT_DONE)
+        return status < 0 ? EXIT_DONE : status;
+    if (nb_args != 1)
+        return usage_error("probe", "wants one FILE");
+    const char *path = args[0];
 
+    HostCallbacks callbacks;
+    DecodeRec rec;
     HostFile file;
-    int status = 0;
+    Replay replay;
+    unsigned char *head = NULL;
+    memset(&callbacks, 0, sizeof callbacks);
+    memset(&rec, 0, sizeof rec);
+    memset(&file, 0, sizeof file);
+    set_callbacks(&callbacks);
+    rec.file_name = strcmp(path, "-") == 0 ? "" : path;
+    rec.callbacks = &callbacks;
+    FILE *to = tool_stdout;
+
     if (is_url(path)) {
         rec.is_url = 1;
     } else {
-        if (host_file_open(&file, path, "rb") != 0)
-            return 1;
-        unsigned char *head = calloc(1, kProbeBytes + FLATAV_PROBE_PADDING);
+        status = host_file_open_input(&file, path) == 0 ? EXIT_DONE : EXIT_FAILED;
+        if (status != EXIT_DONE)
+            goto cleanup;
+        head = calloc(1, kProbeBytes + FLATAV_PROBE_PADDING);
         if (!head) {
-            host_file_close(&file);
-            return 1;
+            status = fail("out of memory");
+            goto cleanup;
         }
         FlatavProbeData probe;
         memset(&probe, 0, sizeof probe);
-        probe.filename = path;
+        probe.filename = rec.file_name;
         probe.buf = head;
         probe.buf_size = (int32_t)fread(head, 1, kProbeBytes, file.file);
-        const struct AVInputFormat *guess = ff_probe(&rec, (struct AVProbeData *)&probe);
-        if (guess)
-            printf("first %d bytes: %s (%s)\n", probe.buf_size, rec.format_name,
-                   rec.format_long_name ? rec.format_long_name : "");
+        if (probe.buf_size == 0) {
+            status = fail("%s is empty", path);
+            goto cleanup;
+        }
+        if (ff_probe(&rec, (struct AVProbeData *)&probe))
+            fprintf(to, "first %d bytes: %s (%s)\n", probe.buf_size, rec.format_name,
+                    rec.format_long_name ? rec.format_long_name : "");
         else
-            printf("first %d bytes: no format\n", probe.buf_size);
-        free(head);
-        /* ff_probe2 reads the source from its start. */
-        rewind(file.file);
-        rec.io_opaque = &file;
-        rec.read_packet = host_file_read;
-        rec.seek = host_file_seek;
+            fprintf(to, "first %d bytes: no format\n", probe.buf_size);
+        replay.file = &file;
+        replay.head = head;
+        replay.size = (size_t)probe.buf_size;
+        replay.pos = 0;
+        rec.io_opaque = &replay;
+        rec.read_packet = replay_read;
     }
 
-    const struct AVInputFormat *format = ff_probe2(&rec);
-    if (format) {
-        printf("whole source: %s\n", input_format_name(format));
-    } else {
-        printf("whole source: no format\n");
-        status = 1;
-    }
+    const char *format = input_format_name(ff_probe2(&rec));
+    fprintf(to, "whole source: %s\n", format ? format : "no format");
+    if (!format)
+        status = EXIT_FAILED;
+
+cleanup:
     ff_cleanup_decoder(&rec);
-    if (!rec.is_url)
-        host_file_close(&file);
+    free(head);
+    host_file_close(&file);
     return status;
 }
