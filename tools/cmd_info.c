@@ -34,39 +34,14 @@ typedef struct StreamFacts {
 static void stream_facts(const AudioInfo *info, StreamFacts *f)
 {
     f->codec = ffr_codec_name(info->codec_id);
-#ifdef FLATAV_DECODE_FAILED
-    const uint64_t mask = info->channel_layout;
-    f->sample_fmt = info->output_sample_fmt >= 0 ? info->output_sample_fmt : info->sample_fmt;
-#else
-    const uint64_t mask = 0;
-    f->sample_fmt = info->sample_fmt;
-#endif
-    ffr_layout_name(mask, info->channels, f->layout, sizeof f->layout);
+    f->sample_fmt = info->output_sample_fmt != FLATAV_SAMPLE_FMT_NONE ? info->output_sample_fmt
+                                                                       : info->sample_fmt;
+    ffr_layout_name(info->channel_layout, info->channels, f->layout, sizeof f->layout);
     f->bits = info->bits_per_raw_sample;
     if (f->bits <= 0 && packed_sample_format(f->sample_fmt) != FLATAV_SAMPLE_FMT_FLT &&
         packed_sample_format(f->sample_fmt) != FLATAV_SAMPLE_FMT_DBL)
         f->bits = bytes_per_sample(f->sample_fmt) * 8;
     f->duration = info->duration > 0 ? info->duration / (double)info->duration_scale : -1;
-}
-
-/* The source's format name: the library's, else ff_probe2's. */
-static const char *format_name(Source *src)
-{
-    if (src->rec.format_name)
-        return src->rec.format_name;
-#ifndef FLATAV_DECODE_FAILED
-    if (!src->rec.is_url && src->file.seekable) {
-        DecodeRec probe;
-        memset(&probe, 0, sizeof probe);
-        probe.io_opaque = src->rec.io_opaque;
-        probe.read_packet = src->rec.read_packet;
-        probe.seek = src->rec.seek;
-        probe.file_name = src->rec.file_name;
-        rewind(src->file.file);
-        return input_format_name(ff_probe2(&probe));
-    }
-#endif
-    return NULL;
 }
 
 static double file_duration(const Source *src)
@@ -91,7 +66,7 @@ static void print_tags(FILE *to, const Source *src, int stream, const char *inde
 
 static void print_text(FILE *to, Source *src, int only)
 {
-    const char *format = format_name(src);
+    const char *format = src->rec.format_name;
     const double duration = file_duration(src);
     fprintf(to, "%s\n  format: %s", src->path, format ? format : "unknown");
     if (duration >= 0)
@@ -215,7 +190,7 @@ static void json_stream(FILE *to, const AudioInfo *info, const Source *src)
 
 static void print_json(FILE *to, Source *src, int only)
 {
-    const char *format = format_name(src);
+    const char *format = src->rec.format_name;
     fputs("\"format\": ", to);
     json_string(to, format ? format : "");
     fputs(", \"duration\": ", to);

@@ -1,5 +1,6 @@
 /* flatav probe FILE: the container format, guessed from the first bytes
- * (ff_probe) and found by reading the source (ff_probe2). */
+ * (ff_probe) and found by reading the source (ff_probe2, then opened with
+ * that format, which names it in the record). */
 #include <stdlib.h>
 #include <string.h>
 
@@ -10,29 +11,35 @@
 
 enum { kProbeBytes = 4096 };
 
-const char *input_format_name(const struct AVInputFormat *format)
-{
-    return format ? *(const char *const *)format : NULL;
-}
-
-/* The source read again from its start: the bytes the guess took first,
- * then the rest of the file (standard input cannot rewind). */
+/* The source, read three times from its start (the guess, ff_probe2, the
+ * open) though standard input cannot rewind: what was read is kept. */
 typedef struct Replay {
     HostFile *file;
-    const uint8_t *head;
-    size_t size, pos;
+    uint8_t *data;
+    size_t size, capacity, pos;
 } Replay;
 
 static int32_t replay_read(void *opaque, uint8_t *buf, int32_t size)
 {
     Replay *r = (Replay *)opaque;
-    if (r->pos < r->size) {
-        size_t n = r->size - r->pos < (size_t)size ? r->size - r->pos : (size_t)size;
-        memcpy(buf, r->head + r->pos, n);
-        r->pos += n;
-        return (int32_t)n;
+    if (r->pos == r->size) {
+        if (r->size + (size_t)size > r->capacity) {
+            const size_t capacity = (r->size + (size_t)size) * 2;
+            uint8_t *bigger = realloc(r->data, capacity);
+            if (!bigger)
+                return host_file_read(r->file, buf, size);
+            r->data = bigger;
+            r->capacity = capacity;
+        }
+        const int32_t n = host_file_read(r->file, r->data + r->size, size);
+        if (n <= 0)
+            return n;
+        r->size += (size_t)n;
     }
-    return host_file_read(r->file, buf, size);
+    const size_t n = r->size - r->pos < (size_t)size ? r->size - r->pos : (size_t)size;
+    memcpy(buf, r->data + r->pos, n);
+    r->pos += n;
+    return (int32_t)n;
 }
 
 int cmd_probe(int argc, char **argv)
@@ -55,6 +62,8 @@ int cmd_probe(int argc, char **argv)
     memset(&callbacks, 0, sizeof callbacks);
     memset(&rec, 0, sizeof rec);
     memset(&file, 0, sizeof file);
+    memset(&replay, 0, sizeof replay);
+    replay.file = &file;
     set_callbacks(&callbacks);
     rec.file_name = strcmp(path, "-") == 0 ? "" : path;
     rec.callbacks = &callbacks;
@@ -75,7 +84,9 @@ int cmd_probe(int argc, char **argv)
         memset(&probe, 0, sizeof probe);
         probe.filename = rec.file_name;
         probe.buf = head;
-        probe.buf_size = (int32_t)fread(head, 1, kProbeBytes, file.file);
+        probe.buf_size = replay_read(&replay, head, kProbeBytes);
+        if (probe.buf_size < 0)
+            probe.buf_size = 0;
         if (probe.buf_size == 0) {
             status = fail("%s is empty", path);
             goto cleanup;
@@ -85,22 +96,32 @@ int cmd_probe(int argc, char **argv)
                     rec.format_long_name ? rec.format_long_name : "");
         else
             fprintf(to, "first %d bytes: no format\n", probe.buf_size);
-        replay.file = &file;
-        replay.head = head;
-        replay.size = (size_t)probe.buf_size;
         replay.pos = 0;
         rec.io_opaque = &replay;
         rec.read_packet = replay_read;
     }
 
-    const char *format = input_format_name(ff_probe2(&rec));
-    fprintf(to, "whole source: %s\n", format ? format : "no format");
-    if (!format)
-        status = EXIT_FAILED;
+    const struct AVInputFormat *format = ff_probe2(&rec);
+    const char *failure = "no format";
+    if (format) {
+        /* The names of the first bytes' guess would stay: drop them. */
+        ff_cleanup_decoder(&rec);
+        replay.pos = 0;
+        rec.input_format = format;
+        reason_clear();
+        failure = ff_decoder_open(&rec);
+    }
+    if (failure) {
+        fprintf(to, "whole source: no format\n");
+        status = fail("%s: %s", path, failure_reason(failure));
+    } else {
+        fprintf(to, "whole source: %s\n", rec.format_name);
+    }
 
 cleanup:
     ff_cleanup_decoder(&rec);
     free(head);
+    free(replay.data);
     host_file_close(&file);
     return status;
 }

@@ -366,18 +366,16 @@ int run_encode_job(const char *command, const JobOptions *o, const EncoderFacts 
         }
     }
 
-    /* The first packet tells the format the decoder delivers. */
-    const uint64_t before = src.rec.sample_count;
+    /* The first packet tells the format of decoders that learn it from the
+     * data. */
     const int32_t n = ff_decode_audio(&src.rec, NULL, NULL, &abuf, 0, &damaged);
-    const uint64_t decoded = src.rec.sample_count - before;
     if (n <= 0 && !src.rec.end_of_stream) {
         status = fail("cannot decode %s: %s", o->in, failure_reason(NULL));
         goto cleanup;
     }
-    const int fmt = source_sample_format(
-        &src, n > 0 && decoded > 0 ? (int)(n / ((int64_t)decoded * info->channels)) : 0);
+    const int fmt = source_sample_format(&src);
     int channels = info->channels;
-    uint64_t mask = ffr_encoder_layout(NULL, source_channel_mask(&src), &channels);
+    uint64_t mask = ffr_encoder_layout(NULL, info->channel_layout, &channels);
     EncoderFacts chosen_enc;
     MuxerFacts chosen_mux;
     if (!enc) {

@@ -172,37 +172,11 @@ const AudioInfo *source_info(const Source *s)
     return &s->rec.audio_info[s->stream];
 }
 
-int source_sample_format(const Source *s, int measured_bytes)
+int source_sample_format(const Source *s)
 {
-    const AudioInfo *info = source_info(s);
-#ifdef FLATAV_DECODE_FAILED
-    (void)measured_bytes;
-    return packed_sample_format(info->output_sample_fmt);
-#else
-    /* The format the decoder delivered, from its size where the stream's
-     * reported format disagrees (FFmpeg describes MP2 as float and decodes
-     * it as s16). */
-    const int packed = packed_sample_format(info->sample_fmt);
-    if (bytes_per_sample(packed) == measured_bytes)
-        return packed;
-    switch (measured_bytes) {
-    case 1: return FLATAV_SAMPLE_FMT_U8;
-    case 2: return FLATAV_SAMPLE_FMT_S16;
-    case 4: return packed == FLATAV_SAMPLE_FMT_S32 ? FLATAV_SAMPLE_FMT_S32 : FLATAV_SAMPLE_FMT_FLT;
-    case 8: return packed == FLATAV_SAMPLE_FMT_S64 ? FLATAV_SAMPLE_FMT_S64 : FLATAV_SAMPLE_FMT_DBL;
-    default: return packed;
-    }
-#endif
-}
-
-uint64_t source_channel_mask(const Source *s)
-{
-#ifdef FLATAV_DECODE_FAILED
-    return source_info(s)->channel_layout;
-#else
-    (void)s;
-    return 0;
-#endif
+    /* Read after the first decode: a decoder that learns its format from
+     * the data reports it with its first frame. packed_output is set. */
+    return packed_sample_format(source_info(s)->output_sample_fmt);
 }
 
 const OutputTags *source_output_tags(Source *s)

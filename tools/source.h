@@ -58,10 +58,7 @@ const OutputTags *source_output_tags(Source *s);
 
 /* The chosen stream's description. */
 const AudioInfo *source_info(const Source *s);
-/* The packed sample format of the PCM decoded so far; measured_bytes: the
- * bytes per sample measured on it. */
-int source_sample_format(const Source *s, int measured_bytes);
-/* The decoded channel mask, 0 when not known. */
-uint64_t source_channel_mask(const Source *s);
+/* The packed sample format ff_decode_audio delivers. */
+int source_sample_format(const Source *s);
 
 #endif
