@@ -28,8 +28,12 @@ static int copy_packets(Source *src, EncodeRec *out, double limit, int64_t *pack
     for (;;) {
         const double start = src->rec.packet_duration_sum;
         const int32_t size = ff_decode_audio(&src->rec, NULL, NULL, NULL, 0, NULL);
-        if (size < 0)
+        if (size == FLATAV_DECODE_END_OF_PACKETS)
             break; /* the end of the source (end_of_stream is set) */
+        if (size < 0) {
+            status = fail("cannot read %s: %s", src->path, failure_reason(NULL));
+            break;
+        }
         /* An empty packet has nothing to write, and a size of 0 would mean
          * the trailer. */
         if (size > 0 && (limit <= 0 || start < limit)) {
@@ -76,25 +80,19 @@ static int choose_container(const char *format, const char *out, const char *cod
 
 int cmd_copy(int argc, char **argv)
 {
-    const char *format = NULL;
+    const char *format = NULL, *in_path = NULL, *out_path = NULL;
     int stream = -1, overwrite = 0;
     double duration = 0;
     const OptionSpec specs[] = {
         {"--format", 0, OPT_TEXT, &format},
         {"--stream", 0, OPT_INDEX, &stream},
         {"--duration", 't', OPT_SECONDS, &duration},
-        {"--overwrite", 'y', OPT_FLAG, &overwrite},
-        {"--no-overwrite", 'n', OPT_UNFLAG, &overwrite},
-        {NULL, 0, OPT_FLAG, NULL},
+        OVERWRITE_OPTIONS(overwrite),
+        OPTIONS_END,
     };
-    const char *args[2];
-    int nb_args = 0;
-    int status = parse_options(kCommand, argc, argv, specs, args, 2, &nb_args);
+    int status = parse_in_out(kCommand, argc, argv, specs, &in_path, &out_path);
     if (status != EXIT_DONE)
-        return status < 0 ? EXIT_DONE : status;
-    if (nb_args != 2)
-        return usage_error(kCommand, "wants IN and OUT");
-    const char *in_path = args[0], *out_path = args[1];
+        return status;
 
     Source src;
     Output out;

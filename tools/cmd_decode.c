@@ -63,19 +63,12 @@ int cmd_decode(int argc, char **argv)
         {"--rate", 0, OPT_POSITIVE, &o.rate},
         {"--channels", 0, OPT_POSITIVE, &o.channels},
         {"--duration", 't', OPT_SECONDS, &o.duration},
-        {"--overwrite", 'y', OPT_FLAG, &o.overwrite},
-        {"--no-overwrite", 'n', OPT_UNFLAG, &o.overwrite},
-        {NULL, 0, OPT_FLAG, NULL},
+        OVERWRITE_OPTIONS(o.overwrite),
+        OPTIONS_END,
     };
-    const char *args[2];
-    int nb_args = 0;
-    const int status = parse_options(kCommand, argc, argv, specs, args, 2, &nb_args);
+    const int status = parse_in_out(kCommand, argc, argv, specs, &o.in, &o.out);
     if (status != EXIT_DONE)
-        return status < 0 ? EXIT_DONE : status;
-    if (nb_args != 2)
-        return usage_error(kCommand, "wants IN and OUT");
-    o.in = args[0];
-    o.out = args[1];
+        return status;
     static const char *const kFormats[] = {"s16", "s24", "s32", "flt", NULL};
     if (o.pcm_format) {
         int known = 0;

@@ -7,11 +7,11 @@
 
 int cmd_filters(int argc, char **argv)
 {
-    const OptionSpec specs[] = {{NULL, 0, OPT_FLAG, NULL}};
+    const OptionSpec specs[] = {OPTIONS_END};
     int nb_args = 0;
     const int status = parse_options("filters", argc, argv, specs, NULL, 0, &nb_args);
     if (status != EXIT_DONE)
-        return status < 0 ? EXIT_DONE : status;
+        return options_exit(status);
     const int count = ffr_list_filters(tool_stdout);
     note("%d audio filters; run one with --filter NAME[=ARGS]", count);
     return EXIT_DONE;

@@ -227,13 +227,13 @@ int cmd_info(int argc, char **argv)
     const OptionSpec specs[] = {
         {"--json", 0, OPT_FLAG, &json},
         {"--stream", 0, OPT_INDEX, &stream},
-        {NULL, 0, OPT_FLAG, NULL},
+        OPTIONS_END,
     };
     const char *args[256];
     int nb_args = 0;
     int status = parse_options(kCommand, argc, argv, specs, args, 256, &nb_args);
     if (status != EXIT_DONE)
-        return status < 0 ? EXIT_DONE : status;
+        return options_exit(status);
     if (nb_args == 0)
         return usage_error(kCommand, "wants one FILE or more");
 

@@ -71,19 +71,12 @@ static int decode_all(MemDecodeRec *decoder, MlpJob *job)
 
 int cmd_mlp(int argc, char **argv)
 {
+    const char *in_path = NULL, *out_path = NULL;
     int overwrite = 0;
-    const OptionSpec specs[] = {
-        {"--overwrite", 'y', OPT_FLAG, &overwrite},
-        {"--no-overwrite", 'n', OPT_UNFLAG, &overwrite},
-        {NULL, 0, OPT_FLAG, NULL},
-    };
-    const char *args[2];
-    int nb_args = 0;
-    int status = parse_options(kCommand, argc, argv, specs, args, 2, &nb_args);
+    const OptionSpec specs[] = {OVERWRITE_OPTIONS(overwrite), OPTIONS_END};
+    int status = parse_in_out(kCommand, argc, argv, specs, &in_path, &out_path);
     if (status != EXIT_DONE)
-        return status < 0 ? EXIT_DONE : status;
-    if (nb_args != 2)
-        return usage_error(kCommand, "wants IN and OUT");
+        return status;
 
     HostFile in;
     Output out;
@@ -91,8 +84,8 @@ int cmd_mlp(int argc, char **argv)
     MlpJob job;
     memset(&in, 0, sizeof in);
     memset(&job, 0, sizeof job);
-    status = output_open(&out, args[1], overwrite, args[0]);
-    if (status == EXIT_DONE && host_file_open_input(&in, args[0]) != 0)
+    status = output_open(&out, out_path, overwrite, in_path);
+    if (status == EXIT_DONE && host_file_open_input(&in, in_path) != 0)
         status = EXIT_FAILED;
     if (status != EXIT_DONE)
         goto cleanup;
@@ -107,12 +100,12 @@ int cmd_mlp(int argc, char **argv)
     }
     status = decode_all(decoder, &job);
     if (status == EXIT_DONE && job.write_failed)
-        status = fail("cannot write %s", args[1]);
+        status = fail("cannot write %s", out_path);
     if (status == EXIT_DONE)
         status = output_commit(&out);
     if (status == EXIT_DONE)
-        note("%s -> %s: %lld bytes of MLP decoded into %lld bytes of packed PCM", args[0],
-             args[1], job.read_bytes, job.written);
+        note("%s -> %s: %lld bytes of MLP decoded into %lld bytes of packed PCM", in_path,
+             out_path, job.read_bytes, job.written);
 
 cleanup:
     if (status != EXIT_DONE)

@@ -44,12 +44,12 @@ static int32_t replay_read(void *opaque, uint8_t *buf, int32_t size)
 
 int cmd_probe(int argc, char **argv)
 {
-    const OptionSpec specs[] = {{NULL, 0, OPT_FLAG, NULL}};
+    const OptionSpec specs[] = {OPTIONS_END};
     const char *args[1];
     int nb_args = 0;
     int status = parse_options("probe", argc, argv, specs, args, 1, &nb_args);
     if (status != EXIT_DONE)
-        return status < 0 ? EXIT_DONE : status;
+        return options_exit(status);
     if (nb_args != 1)
         return usage_error("probe", "wants one FILE");
     const char *path = args[0];

@@ -67,19 +67,12 @@ int cmd_transcode(int argc, char **argv)
         {"--channels", 0, OPT_POSITIVE, &o.channels},
         {"--sample-format", 0, OPT_TEXT, &o.sample_format},
         {"--strict", 0, OPT_FLAG, &strict},
-        {"--overwrite", 'y', OPT_FLAG, &o.overwrite},
-        {"--no-overwrite", 'n', OPT_UNFLAG, &o.overwrite},
-        {NULL, 0, OPT_FLAG, NULL},
+        OVERWRITE_OPTIONS(o.overwrite),
+        OPTIONS_END,
     };
-    const char *args[2];
-    int nb_args = 0;
-    int status = parse_options(kCommand, argc, argv, specs, args, 2, &nb_args);
+    int status = parse_in_out(kCommand, argc, argv, specs, &o.in, &o.out);
     if (status != EXIT_DONE)
-        return status < 0 ? EXIT_DONE : status;
-    if (nb_args != 2)
-        return usage_error(kCommand, "wants IN and OUT");
-    o.in = args[0];
-    o.out = args[1];
+        return status;
     if (o.sample_format && sample_format_of(o.sample_format) == FLATAV_SAMPLE_FMT_NONE)
         return usage_error(kCommand, "unknown sample format '%s'; choose u8, s16, s32, flt, "
                                      "dbl, s64 or one of them with p (planar)",

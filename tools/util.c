@@ -351,6 +351,26 @@ int parse_options(const char *command, int argc, char **argv, const OptionSpec *
     return EXIT_DONE;
 }
 
+int options_exit(int status)
+{
+    return status < 0 ? EXIT_DONE : status;
+}
+
+int parse_in_out(const char *command, int argc, char **argv, const OptionSpec *specs,
+                 const char **in, const char **out)
+{
+    const char *args[2];
+    int nb_args = 0;
+    const int status = parse_options(command, argc, argv, specs, args, 2, &nb_args);
+    if (status != EXIT_DONE)
+        return options_exit(status);
+    if (nb_args != 2)
+        return usage_error(command, "wants IN and OUT");
+    *in = args[0];
+    *out = args[1];
+    return EXIT_DONE;
+}
+
 /* Edit distance, case-blind, of a and b (both short). */
 static size_t distance(const char *a, const char *b)
 {

@@ -77,6 +77,20 @@ typedef struct OptionSpec {
 int parse_options(const char *command, int argc, char **argv, const OptionSpec *specs,
                   const char **args, int max_args, int *nb_args);
 
+/* The end of a table of options. */
+#define OPTIONS_END {NULL, 0, OPT_FLAG, NULL}
+
+/* The options -y and -n, setting an int. */
+#define OVERWRITE_OPTIONS(flag) \
+    {"--overwrite", 'y', OPT_FLAG, &(flag)}, {"--no-overwrite", 'n', OPT_UNFLAG, &(flag)}
+
+/* parse_options for a command of IN and OUT: EXIT_DONE with both set, else
+ * the exit status to end with (EXIT_DONE after --help). */
+int parse_in_out(const char *command, int argc, char **argv, const OptionSpec *specs,
+                 const char **in, const char **out);
+/* The exit status after parse_options did not return EXIT_DONE. */
+int options_exit(int status);
+
 /* The names of list (NULL-terminated) nearest to name, comma-separated
  * into buffer: what an error suggests instead of an unknown name. */
 void nearest_names(const char *name, const char *const *list, char *buffer, size_t size);

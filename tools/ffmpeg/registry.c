@@ -67,41 +67,48 @@ int ffr_default_encoder(int32_t codec_id, EncoderFacts *facts)
     return 0;
 }
 
-/* The names of every audio encoder and of their codecs. */
-static const char **encoder_names(void)
+/* A growing list of names, ended by NULL, for nearest_names. */
+typedef struct NameList {
+    const char **names;
+    size_t count, capacity;
+} NameList;
+
+static void add_name(NameList *list, const char *name)
 {
-    size_t n = 0, capacity = 64;
-    const char **names = malloc(capacity * sizeof *names);
-    void *state = NULL;
-    const AVCodec *codec;
-    while (names && (codec = av_codec_iterate(&state))) {
-        if (codec->type != AVMEDIA_TYPE_AUDIO || !av_codec_is_encoder(codec))
-            continue;
-        if (n + 3 > capacity) {
-            capacity *= 2;
-            const char **bigger = realloc(names, capacity * sizeof *names);
-            if (!bigger) {
-                free(names);
-                return NULL;
-            }
-            names = bigger;
-        }
-        names[n++] = codec->name;
-        if (strcmp(codec->name, avcodec_get_name(codec->id)) != 0)
-            names[n++] = avcodec_get_name(codec->id);
+    if (list->count + 2 > list->capacity) {
+        const size_t capacity = list->capacity ? list->capacity * 2 : 64;
+        const char **bigger = realloc(list->names, capacity * sizeof *bigger);
+        if (!bigger)
+            return;
+        list->names = bigger;
+        list->capacity = capacity;
     }
-    if (names)
-        names[n] = NULL;
-    return names;
+    list->names[list->count++] = name;
+    list->names[list->count] = NULL;
+}
+
+/* The names of list nearest to name into buffer; frees the list. */
+static void nearest_in(NameList *list, const char *name, char *buffer, size_t size)
+{
+    buffer[0] = '\0';
+    if (list->names)
+        nearest_names(name, list->names, buffer, size);
+    free(list->names);
 }
 
 void ffr_nearest_encoders(const char *name, char *buffer, size_t size)
 {
-    const char **names = encoder_names();
-    buffer[0] = '\0';
-    if (names)
-        nearest_names(name, names, buffer, size);
-    free(names);
+    NameList list = {NULL, 0, 0};
+    void *state = NULL;
+    const AVCodec *codec;
+    while ((codec = av_codec_iterate(&state))) {
+        if (codec->type != AVMEDIA_TYPE_AUDIO || !av_codec_is_encoder(codec))
+            continue;
+        add_name(&list, codec->name);
+        if (strcmp(codec->name, avcodec_get_name(codec->id)) != 0)
+            add_name(&list, avcodec_get_name(codec->id));
+    }
+    nearest_in(&list, name, buffer, size);
 }
 
 int ffr_nearest_rate(const EncoderFacts *facts, int rate)
@@ -193,15 +200,13 @@ int ffr_is_muxer_name(const char *name)
 
 void ffr_nearest_muxers(const char *name, char *buffer, size_t size)
 {
-    const char *names[512];
-    size_t n = 0;
+    NameList list = {NULL, 0, 0};
     void *state = NULL;
     const AVOutputFormat *fmt;
-    while ((fmt = av_muxer_iterate(&state)) && n + 1 < sizeof names / sizeof names[0])
+    while ((fmt = av_muxer_iterate(&state)))
         if (fmt->audio_codec != AV_CODEC_ID_NONE)
-            names[n++] = fmt->name;
-    names[n] = NULL;
-    nearest_names(name, names, buffer, size);
+            add_name(&list, fmt->name);
+    nearest_in(&list, name, buffer, size);
 }
 
 static int audio_in_audio_out(const AVFilter *filter)
@@ -220,15 +225,13 @@ int ffr_is_audio_filter(const char *name)
 
 void ffr_nearest_filters(const char *name, char *buffer, size_t size)
 {
-    const char *names[1024];
-    size_t n = 0;
+    NameList list = {NULL, 0, 0};
     void *state = NULL;
     const AVFilter *filter;
-    while ((filter = av_filter_iterate(&state)) && n + 1 < sizeof names / sizeof names[0])
+    while ((filter = av_filter_iterate(&state)))
         if (audio_in_audio_out(filter))
-            names[n++] = filter->name;
-    names[n] = NULL;
-    nearest_names(name, names, buffer, size);
+            add_name(&list, filter->name);
+    nearest_in(&list, name, buffer, size);
 }
 
 int ffr_list_filters(FILE *to)
