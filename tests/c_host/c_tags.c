@@ -64,7 +64,7 @@ int main(int argc, char **argv)
     rec.codec_id = ff_get_encoder_03(); /* the name "flac" would choose its container */
     rec.encode = 1;
     rec.compression_level = -1;
-    rec.sample_fmt = rec.requested_sample_fmt = 1; /* s16 */
+    rec.sample_fmt = rec.requested_sample_fmt = FLATAV_SAMPLE_FMT_S16;
     rec.channels = 2;
     rec.sample_rate = 48000;
     if (!ff_open_encoder(&rec) &&
