@@ -3,6 +3,7 @@
 // status, a text its standard error must hold and a shell check of what it
 // wrote, against the ffmpeg tools where they do the same job. A failing run
 // must leave its directory as it found it.
+#include <algorithm>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -210,7 +211,7 @@ const ToolCase kCases[] = {
     {"bad_sample_format", "", "$T decode $M/stereo_s16.wav o.raw --sample-format s8", 2,
      "--sample-format wants s16, s24, s32 or flt", ""},
     {"missing_output", "", "$T transcode $M/stereo_s16.wav", 2, "wants IN and OUT", ""},
-    {"invalid_data", "head -c 3000 /dev/urandom > g.wav", "$T transcode g.wav o.flac", 1,
+    {"invalid_data", "head -c 3000 /dev/zero | tr '\\0' Z > g.wav", "$T transcode g.wav o.flac", 1,
      "cannot open g.wav: Invalid data found when processing input", ""},
     {"no_such_file", "", "$T info nothing.wav", 1, "cannot open nothing.wav: No such file", ""},
     {"no_audio", "", "$T decode $M/chapters.txt o.raw", 1, "", ""},
@@ -275,6 +276,9 @@ TEST_P(Tool, Runs)
     }
     if (c.status != 0) {
         EXPECT_EQ(listing(dir), before) << "a failing run leaves no file behind";
+        // One line, and for usage errors where to read more.
+        const std::string said = run.err.substr(0, run.err.find("(see flatav"));
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << run.err;
     }
     run_capture("rm -rf " + shell_quote(dir) + " " + shell_quote(dir + ".out") + " " +
                     shell_quote(dir + ".err"), &status);
