@@ -83,14 +83,14 @@ int cmd_copy(int argc, char **argv)
     const char *format = NULL, *in_path = NULL, *out_path = NULL;
     int stream = -1, overwrite = 0;
     double duration = 0;
-    const OptionSpec specs[] = {
+    const OptionDef options[] = {
         {"--format", 0, OPT_TEXT, &format},
         {"--stream", 0, OPT_INDEX, &stream},
         {"--duration", 't', OPT_SECONDS, &duration},
         OVERWRITE_OPTIONS(overwrite),
         OPTIONS_END,
     };
-    int status = parse_in_out(kCommand, argc, argv, specs, &in_path, &out_path);
+    int status = parse_in_out(kCommand, argc, argv, options, &in_path, &out_path);
     if (status != EXIT_DONE)
         return status;
 

@@ -57,7 +57,7 @@ int cmd_decode(int argc, char **argv)
     memset(&o, 0, sizeof o);
     o.stream = -1;
     o.choose = choose_pcm;
-    const OptionSpec specs[] = {
+    const OptionDef options[] = {
         {"--stream", 0, OPT_INDEX, &o.stream},
         {"--sample-format", 0, OPT_TEXT, &o.pcm_format},
         {"--rate", 0, OPT_POSITIVE, &o.rate},
@@ -66,7 +66,7 @@ int cmd_decode(int argc, char **argv)
         OVERWRITE_OPTIONS(o.overwrite),
         OPTIONS_END,
     };
-    const int status = parse_in_out(kCommand, argc, argv, specs, &o.in, &o.out);
+    const int status = parse_in_out(kCommand, argc, argv, options, &o.in, &o.out);
     if (status != EXIT_DONE)
         return status;
     static const char *const kFormats[] = {"s16", "s24", "s32", "flt", NULL};

@@ -62,9 +62,9 @@ static int opens(const EncoderFacts *enc, int fmt)
 int cmd_encoders(int argc, char **argv)
 {
     int all = 0;
-    const OptionSpec specs[] = {{"--all", 0, OPT_FLAG, &all}, OPTIONS_END};
+    const OptionDef options[] = {{"--all", 0, OPT_FLAG, &all}, OPTIONS_END};
     int nb_args = 0;
-    const int status = parse_options("encoders", argc, argv, specs, NULL, 0, &nb_args);
+    const int status = parse_options("encoders", argc, argv, options, NULL, 0, &nb_args);
     if (status != EXIT_DONE)
         return options_exit(status);
     FILE *to = tool_stdout;

@@ -7,9 +7,9 @@
 
 int cmd_filters(int argc, char **argv)
 {
-    const OptionSpec specs[] = {OPTIONS_END};
+    const OptionDef options[] = {OPTIONS_END};
     int nb_args = 0;
-    const int status = parse_options("filters", argc, argv, specs, NULL, 0, &nb_args);
+    const int status = parse_options("filters", argc, argv, options, NULL, 0, &nb_args);
     if (status != EXIT_DONE)
         return options_exit(status);
     const int count = ffr_list_filters(tool_stdout);

@@ -224,14 +224,14 @@ static void print_json(FILE *to, Source *src, int only)
 int cmd_info(int argc, char **argv)
 {
     int json = 0, stream = -1;
-    const OptionSpec specs[] = {
+    const OptionDef options[] = {
         {"--json", 0, OPT_FLAG, &json},
         {"--stream", 0, OPT_INDEX, &stream},
         OPTIONS_END,
     };
     const char *args[256];
     int nb_args = 0;
-    int status = parse_options(kCommand, argc, argv, specs, args, 256, &nb_args);
+    int status = parse_options(kCommand, argc, argv, options, args, 256, &nb_args);
     if (status != EXIT_DONE)
         return options_exit(status);
     if (nb_args == 0)

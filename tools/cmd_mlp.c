@@ -73,8 +73,8 @@ int cmd_mlp(int argc, char **argv)
 {
     const char *in_path = NULL, *out_path = NULL;
     int overwrite = 0;
-    const OptionSpec specs[] = {OVERWRITE_OPTIONS(overwrite), OPTIONS_END};
-    int status = parse_in_out(kCommand, argc, argv, specs, &in_path, &out_path);
+    const OptionDef options[] = {OVERWRITE_OPTIONS(overwrite), OPTIONS_END};
+    int status = parse_in_out(kCommand, argc, argv, options, &in_path, &out_path);
     if (status != EXIT_DONE)
         return status;
 

@@ -44,10 +44,10 @@ static int32_t replay_read(void *opaque, uint8_t *buf, int32_t size)
 
 int cmd_probe(int argc, char **argv)
 {
-    const OptionSpec specs[] = {OPTIONS_END};
+    const OptionDef options[] = {OPTIONS_END};
     const char *args[1];
     int nb_args = 0;
-    int status = parse_options("probe", argc, argv, specs, args, 1, &nb_args);
+    int status = parse_options("probe", argc, argv, options, args, 1, &nb_args);
     if (status != EXIT_DONE)
         return options_exit(status);
     if (nb_args != 1)

@@ -55,7 +55,7 @@ int cmd_transcode(int argc, char **argv)
     o.with_tags = 1;
     const char *codec = NULL, *format = NULL;
     int strict = 0;
-    const OptionSpec specs[] = {
+    const OptionDef options[] = {
         {"--codec", 0, OPT_TEXT, &codec},
         {"--format", 0, OPT_TEXT, &format},
         {"--bitrate", 0, OPT_BITRATE, &o.bit_rate},
@@ -70,7 +70,7 @@ int cmd_transcode(int argc, char **argv)
         OVERWRITE_OPTIONS(o.overwrite),
         OPTIONS_END,
     };
-    int status = parse_in_out(kCommand, argc, argv, specs, &o.in, &o.out);
+    int status = parse_in_out(kCommand, argc, argv, options, &o.in, &o.out);
     if (status != EXIT_DONE)
         return status;
     if (o.sample_format && sample_format_of(o.sample_format) == FLATAV_SAMPLE_FMT_NONE)

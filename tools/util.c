@@ -232,10 +232,10 @@ void print_help(FILE *to, const char *command)
 
 /* ---- options ---- */
 
-static const OptionSpec *find_spec(const OptionSpec *specs, const char *name, size_t length,
+static const OptionDef *find_option(const OptionDef *options, const char *name, size_t length,
                                    char short_name)
 {
-    for (const OptionSpec *s = specs; s->name; s++) {
+    for (const OptionDef *s = options; s->name; s++) {
         if (short_name ? s->short_name == short_name
                        : strlen(s->name) == length && strncmp(s->name, name, length) == 0)
             return s;
@@ -243,24 +243,24 @@ static const OptionSpec *find_spec(const OptionSpec *specs, const char *name, si
     return NULL;
 }
 
-static int parse_value(const char *command, const OptionSpec *spec, const char *text)
+static int parse_value(const char *command, const OptionDef *option, const char *text)
 {
     char *end = NULL;
-    switch (spec->kind) {
+    switch (option->kind) {
     case OPT_FLAG:
     case OPT_UNFLAG:
-        return usage_error(command, "%s takes no value", spec->name);
+        return usage_error(command, "%s takes no value", option->name);
     case OPT_TEXT:
-        *(const char **)spec->value = text;
+        *(const char **)option->value = text;
         return EXIT_DONE;
     case OPT_INDEX:
     case OPT_POSITIVE: {
-        const long min = spec->kind == OPT_INDEX ? 0 : 1;
+        const long min = option->kind == OPT_INDEX ? 0 : 1;
         const long v = strtol(text, &end, 10);
         if (!*text || *end || v < min || v > 1000000000L)
             return usage_error(command, "%s wants a whole number from %ld, not '%s'",
-                               spec->name, min, text);
-        *(int *)spec->value = (int)v;
+                               option->name, min, text);
+        *(int *)option->value = (int)v;
         return EXIT_DONE;
     }
     case OPT_BITRATE: {
@@ -271,27 +271,27 @@ static int parse_value(const char *command, const OptionSpec *spec, const char *
             v *= 1000000, end++;
         if (!*text || *end || !(v >= 1) || v > INT32_MAX)
             return usage_error(command, "%s wants bits per second (128000 or 128k), not '%s'",
-                               spec->name, text);
-        *(int32_t *)spec->value = (int32_t)(v + 0.5);
+                               option->name, text);
+        *(int32_t *)option->value = (int32_t)(v + 0.5);
         return EXIT_DONE;
     }
     case OPT_SECONDS: {
         const double v = strtod(text, &end);
         if (!*text || *end || !(v >= 0) || v > 1e9)
-            return usage_error(command, "%s wants seconds (such as 1.5), not '%s'", spec->name,
+            return usage_error(command, "%s wants seconds (such as 1.5), not '%s'", option->name,
                                text);
-        *(double *)spec->value = v;
+        *(double *)option->value = v;
         return EXIT_DONE;
     }
     }
     return EXIT_USAGE;
 }
 
-static int unknown_option(const char *command, const OptionSpec *specs, const char *arg)
+static int unknown_option(const char *command, const OptionDef *options, const char *arg)
 {
     const char *names[64];
     size_t n = 0;
-    for (const OptionSpec *s = specs; s->name && n + 2 < sizeof names / sizeof names[0]; s++)
+    for (const OptionDef *s = options; s->name && n + 2 < sizeof names / sizeof names[0]; s++)
         names[n++] = s->name;
     names[n++] = "--help";
     names[n] = NULL;
@@ -300,14 +300,14 @@ static int unknown_option(const char *command, const OptionSpec *specs, const ch
     return usage_error(command, "unknown option '%s'; did you mean %s?", arg, near);
 }
 
-int parse_options(const char *command, int argc, char **argv, const OptionSpec *specs,
+int parse_options(const char *command, int argc, char **argv, const OptionDef *options,
                   const char **args, int max_args, int *nb_args)
 {
     int options_end = 0;
     *nb_args = 0;
     for (int i = 0; i < argc; i++) {
         const char *arg = argv[i];
-        const OptionSpec *spec = NULL;
+        const OptionDef *option = NULL;
         const char *value = NULL;
         if (!options_end && strcmp(arg, "--") == 0) {
             options_end = 1;
@@ -325,26 +325,26 @@ int parse_options(const char *command, int argc, char **argv, const OptionSpec *
         }
         if (arg[1] == '-') {
             const char *eq = strchr(arg, '=');
-            spec = find_spec(specs, arg, eq ? (size_t)(eq - arg) : strlen(arg), 0);
+            option = find_option(options, arg, eq ? (size_t)(eq - arg) : strlen(arg), 0);
             if (eq)
                 value = eq + 1;
         } else if (arg[2] == '\0') {
-            spec = find_spec(specs, NULL, 0, arg[1]);
+            option = find_option(options, NULL, 0, arg[1]);
         }
-        if (!spec)
-            return unknown_option(command, specs, arg);
-        if (spec->kind == OPT_FLAG || spec->kind == OPT_UNFLAG) {
+        if (!option)
+            return unknown_option(command, options, arg);
+        if (option->kind == OPT_FLAG || option->kind == OPT_UNFLAG) {
             if (value)
-                return usage_error(command, "%s takes no value", spec->name);
-            *(int *)spec->value = spec->kind == OPT_FLAG;
+                return usage_error(command, "%s takes no value", option->name);
+            *(int *)option->value = option->kind == OPT_FLAG;
             continue;
         }
         if (!value) {
             if (i + 1 >= argc)
-                return usage_error(command, "%s wants a value", spec->name);
+                return usage_error(command, "%s wants a value", option->name);
             value = argv[++i];
         }
-        const int status = parse_value(command, spec, value);
+        const int status = parse_value(command, option, value);
         if (status != EXIT_DONE)
             return status;
     }
@@ -356,12 +356,12 @@ int options_exit(int status)
     return status < 0 ? EXIT_DONE : status;
 }
 
-int parse_in_out(const char *command, int argc, char **argv, const OptionSpec *specs,
+int parse_in_out(const char *command, int argc, char **argv, const OptionDef *options,
                  const char **in, const char **out)
 {
     const char *args[2];
     int nb_args = 0;
-    const int status = parse_options(command, argc, argv, specs, args, 2, &nb_args);
+    const int status = parse_options(command, argc, argv, options, args, 2, &nb_args);
     if (status != EXIT_DONE)
         return options_exit(status);
     if (nb_args != 2)

@@ -63,18 +63,18 @@ typedef enum {
     OPT_SECONDS,  /* double: 0 or more */
 } OptionKind;
 
-typedef struct OptionSpec {
+typedef struct OptionDef {
     const char *name;  /* "--name" */
     char short_name;   /* '-x', or 0 */
     OptionKind kind;
     void *value;
-} OptionSpec;
+} OptionDef;
 
-/* Reads argv: the options of specs (ended by a spec without name), and up
+/* Reads argv: the options of options (ended by a option without name), and up
  * to max_args other arguments into args (*nb_args of them). Returns
  * EXIT_DONE, EXIT_USAGE after saying why, or -1 after printing the
  * command's help for --help. */
-int parse_options(const char *command, int argc, char **argv, const OptionSpec *specs,
+int parse_options(const char *command, int argc, char **argv, const OptionDef *options,
                   const char **args, int max_args, int *nb_args);
 
 /* The end of a table of options. */
@@ -86,7 +86,7 @@ int parse_options(const char *command, int argc, char **argv, const OptionSpec *
 
 /* parse_options for a command of IN and OUT: EXIT_DONE with both set, else
  * the exit status to end with (EXIT_DONE after --help). */
-int parse_in_out(const char *command, int argc, char **argv, const OptionSpec *specs,
+int parse_in_out(const char *command, int argc, char **argv, const OptionDef *options,
                  const char **in, const char **out);
 /* The exit status after parse_options did not return EXIT_DONE. */
 int options_exit(int status);
