@@ -21,7 +21,7 @@ CMAKE_FLAGS ?=
 
 PACKAGES := cmake ninja-build g++ pkg-config \
 	libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavfilter-dev \
-	ffmpeg libgtest-dev libgmock-dev libbenchmark-dev
+	ffmpeg jq libgtest-dev libgmock-dev libbenchmark-dev
 
 .PHONY: deps build run test test-asan test-tsan install test-install bench fuzz-build fuzz fuzz-smoke fuzz-valgrind clean
 

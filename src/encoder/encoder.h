@@ -73,6 +73,11 @@ int32_t write_delayed_frames(EncodeRec *avrec, AVPacket *pkt, int32_t buf_size);
 // error: it counts as the header's failure, as the header is not written.
 int write_header(AVFormatContext *fmt_ctx);
 
+// Gives the output the host's tags and chapters (tags NULL: none) before
+// its header is written: 0, or AVERROR(EINVAL) for a chapter without a
+// valid time base or with its end before its start, AVERROR(ENOMEM).
+int apply_output_tags(const OutputTags *tags, AVFormatContext *fmt_ctx, AVStream *stream);
+
 // Empties the fields an open fills, `opened` included, so that a failure
 // releases nothing else. The encoder context is left to each open: the
 // stream-copy writer makes none and leaves the host's alone.
