@@ -841,9 +841,8 @@ FLATAV_API int32_t ff_init_resample(ResampleRec *rec, const double *matrix,
 FLATAV_API int32_t ff_buffer_size(ResampleRec *rec, int32_t in_bytes);
 /* Grows rec->buffer to at least size usable bytes (it never shrinks): 0, or
  * FLATAV_RES_BUFFER_FAILED (-1) on failure, after which the record holds no
- * buffer. The buffer is
- * released by ff_cleanup_resample when free_buffer is set, else by the host
- * with ff_free. */
+ * buffer. The buffer is released by ff_cleanup_resample when free_buffer is
+ * set, else by the host with ff_free. */
 FLATAV_API int32_t ff_res_get_buffer(ResampleRec *rec, int32_t size);
 /* Converts in_bytes of in into out; *out_samples is the capacity in samples
  * per channel (0: the computed count) and receives the capacity used. flush

@@ -281,7 +281,7 @@ TEST(BufferDecodeOpen, AllocationFailuresLeaveTheRecordClosed)
         av_max_alloc(INT_MAX);
         if (r != 0) {
             failures++;
-            EXPECT_TRUE(r == 3 || r < 0) << r;
+            EXPECT_TRUE(r == FLATAV_BUFFER_DECODER_NO_MEMORY || r < 0) << r;
             EXPECT_EQ(rec.codec_context, nullptr);
             EXPECT_EQ(rec.frame, nullptr);
         }
