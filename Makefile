@@ -2,6 +2,7 @@
 # make test  - build and run every test
 # make test-asan - the same under AddressSanitizer + UndefinedBehaviorSanitizer
 # make test-tsan - the same under ThreadSanitizer (the concurrency tests among them)
+# make test-ffmpeg7 - build and run every test against FFmpeg 7.1 in a Debian 13 root (root only)
 # make install [PREFIX=/usr/local] - install the library, header, packages and tool
 # make test-install - install into a temporary prefix and build an outside host on it
 # make bench - every benchmark against its direct FFmpeg twin, into bench/RESULTS.md
@@ -23,7 +24,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavfilter-dev \
 	ffmpeg libgtest-dev libgmock-dev libbenchmark-dev
 
-.PHONY: deps build run test test-asan test-tsan install test-install bench fuzz-build fuzz fuzz-smoke fuzz-valgrind clean
+.PHONY: deps build run test test-asan test-tsan test-ffmpeg7 install test-install bench fuzz-build fuzz fuzz-smoke fuzz-valgrind clean
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
@@ -57,6 +58,9 @@ test-tsan: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	TSAN_OPTIONS=second_deadlock_stack=1 \
 		ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+
+test-ffmpeg7:
+	JOBS=$(JOBS) bash scripts/test-ffmpeg7.sh
 
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
