@@ -6,6 +6,8 @@
 # make install [PREFIX=/usr/local] - install the library, header, packages and tool
 # make test-install - install into a temporary prefix and build an outside host on it
 # make bench - every benchmark against its direct FFmpeg twin, into bench/RESULTS.md
+# make bench-counts - only the callgrind counts of decoding and FLAC encoding, into their own section
+# make bench-ffmpeg7 - the same counts against FFmpeg 7.1 in the Debian 13 root (root only)
 # make fuzz  - every fuzz target for FUZZ_SECONDS each (clang, libFuzzer)
 # make fuzz-smoke - every fuzz target for 60 s each
 # make fuzz-valgrind - what fuzzing kept, replayed under valgrind (sees FFmpeg's own writes)
@@ -24,7 +26,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavfilter-dev \
 	ffmpeg libgtest-dev libgmock-dev libbenchmark-dev
 
-.PHONY: deps build run test test-asan test-tsan test-ffmpeg7 install test-install bench fuzz-build fuzz fuzz-smoke fuzz-valgrind clean
+.PHONY: deps build run test test-asan test-tsan test-ffmpeg7 install test-install bench-build bench bench-counts bench-ffmpeg7 fuzz-build fuzz fuzz-smoke fuzz-valgrind clean
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
@@ -68,12 +70,21 @@ install: build
 test-install: build
 	bash scripts/test-install.sh $(BUILD)
 
-bench: deps
+bench-build: deps
 	@bash scripts/install-deps.sh valgrind bc python3
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DFLATAV_BUILD_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	cmake --build $(BENCH_BUILD) --target bench-media
+
+bench: bench-build
 	python3 bench/report.py $(BENCH_BUILD)
+
+bench-counts: bench-build
+	python3 bench/report.py $(BENCH_BUILD) --instructions-only
+
+bench-ffmpeg7:
+	JOBS=$(JOBS) bash scripts/test-ffmpeg7.sh make bench-counts BENCH_BUILD=build-bench-ffmpeg7 \
+		FLATAV_COMMIT=$$(git rev-parse --short HEAD)
 
 fuzz-build: deps
 	@bash scripts/install-deps.sh clang libclang-rt-14-dev
