@@ -40,15 +40,17 @@
  * includes them too.
  *
  * FFmpeg versions: the library builds against FFmpeg 5.1 through 7.1 and
- * behaves alike on each. Values that are FFmpeg's own are those of the
- * FFmpeg it was built against and may differ from one build to another:
- * AVCodecID, AVSampleFormat and AVMediaType numbers, channel masks
- * (AV_CH_*) and the default layout of a channel count, FFmpeg's error codes
- * and texts, codec and format names, and the size and layout of an AVPacket
- * (ff_pkt_size). A host takes them from the headers of that FFmpeg, or asks
- * the library at run time (ff_pkt_size, the capability functions), rather
- * than keeping numbers of its own. The record layouts, the library's own
- * return codes and the FLATAV_* values below do not depend on the build.
+ * behaves alike on each. The FFmpeg values named below (FLATAV_ERROR_*,
+ * FLATAV_SEEK_*, FLATAV_SAMPLE_FMT_*, FLATAV_MEDIA_*) are the same in all of
+ * them; a build against an FFmpeg where one differs fails. Every other value
+ * that is FFmpeg's own is that of the FFmpeg the library was built against
+ * and may differ from one build to another: AVCodecID numbers, channel
+ * masks (AV_CH_*) and the default layout of a channel count, FFmpeg's other
+ * error codes and its texts, codec and format names, and the size and
+ * layout of an AVPacket (ff_pkt_size). A host takes those from that
+ * FFmpeg's headers, or asks the library at run time (ff_pkt_size, the
+ * capability functions), rather than keeping numbers of its own. Record
+ * layouts and the library's own codes do not depend on the build.
  */
 #ifndef FLATAV_H
 #define FLATAV_H
