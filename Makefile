@@ -104,4 +104,4 @@ fuzz-valgrind: build
 	bash fuzz/valgrind.sh $(BUILD) $(FUZZ_BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) build-ffmpeg7 build-bench-ffmpeg7

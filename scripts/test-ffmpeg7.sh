@@ -61,12 +61,15 @@ in_root() {  # in_root CMD...: runs CMD in the root with a clean environment
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     DEBIAN_FRONTEND=noninteractive "${@:2}"
 }
+# The root keeps the device nodes debootstrap made and gets terminals of its
+# own (`script` gives the tool one): nothing run inside can touch the host's
+# /dev.
 system_mounts() {  # what apt and the tests need of a running system
-  mkdir -p "$1/proc" "$1/dev"
+  mkdir -p "$1/proc" "$1/dev/pts"
   mount -t proc proc "$1/proc"
   mounted+=("$1/proc")
-  bind /dev "$1/dev"
-  bind /dev/pts "$1/dev/pts"  # `script` gives the tool a terminal
+  mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$1/dev/pts"
+  mounted+=("$1/dev/pts")
   cp /etc/resolv.conf "$1/etc/resolv.conf"
 }
 
