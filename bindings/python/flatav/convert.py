@@ -35,7 +35,7 @@ class Resampler:
                             ctypes.byref(samples), 1 if flush else 0)
         return ctypes.string_at(rec.buffer, n)
 
-    def convert(self, data):
+    def process(self, data):
         """The converted PCM of data (what is ready of it)."""
         if not data:
             return b""
@@ -72,9 +72,12 @@ class Filter:
         self._rec = rec = _abi.FilterRec(
             sample_fmt=SAMPLE_FORMATS[sample_format], channel_layout=layout,
             sample_rate=rate, channels=channels)
-        self._write = calls.wrap(
-            _abi.PcmWriteFn, lambda _, data, size: self._out.append(ctypes.string_at(data, size)),
-            0)
+
+        def on_pcm(_, data, size):
+            self._out.append(ctypes.string_at(data, size))
+            return 0
+
+        self._write = calls.wrap(_abi.PcmWriteFn, on_pcm, 0)
         result = calls.call(lib.setup_af, name.encode(), args.encode() if args else None,
                             ctypes.byref(rec))
         if result != 0:
