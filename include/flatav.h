@@ -60,10 +60,85 @@
 extern "C" {
 #endif
 
-/* FFmpeg values a host needs without FFmpeg's headers. */
+/* ------------------------------------------------------------------------
+ * Named values
+ *
+ * Every mode a host sets and every code a call returns, by name. The
+ * FFmpeg values (FLATAV_ERROR_*, FLATAV_SEEK_*, FLATAV_SAMPLE_FMT_*,
+ * FLATAV_MEDIA_*) equal FFmpeg's own, which the library checks when it is
+ * built; the others are this library's. They are macros, not enum types:
+ * the fields and results that carry them stay int32_t.
+ * ---------------------------------------------------------------------- */
+
+/* FFmpeg's error codes and seek flags. */
 #define FLATAV_ERROR_EAGAIN (-11)        /* AVERROR(EAGAIN): feed more input */
 #define FLATAV_ERROR_EOF (-541478725)    /* AVERROR_EOF: end of stream / drained */
 #define FLATAV_SEEK_SIZE 0x10000         /* AVSEEK_SIZE: seek function asked for the size */
+#define FLATAV_SEEK_FORCE 0x20000        /* AVSEEK_FORCE: or-ed into whence, seek even if slow */
+
+/* FFmpeg's sample formats (AVSampleFormat): AudioInfo.sample_fmt and
+ * output_sample_fmt, request_sample_fmt, and every record's sample_fmt. A
+ * planar format (..P) keeps each channel in its own plane. */
+#define FLATAV_SAMPLE_FMT_NONE (-1)      /* none / not known */
+#define FLATAV_SAMPLE_FMT_U8 0           /* unsigned 8 bits */
+#define FLATAV_SAMPLE_FMT_S16 1          /* signed 16 bits */
+#define FLATAV_SAMPLE_FMT_S32 2          /* signed 32 bits */
+#define FLATAV_SAMPLE_FMT_FLT 3          /* float */
+#define FLATAV_SAMPLE_FMT_DBL 4          /* double */
+#define FLATAV_SAMPLE_FMT_U8P 5          /* unsigned 8 bits, planar */
+#define FLATAV_SAMPLE_FMT_S16P 6         /* signed 16 bits, planar */
+#define FLATAV_SAMPLE_FMT_S32P 7         /* signed 32 bits, planar */
+#define FLATAV_SAMPLE_FMT_FLTP 8         /* float, planar */
+#define FLATAV_SAMPLE_FMT_DBLP 9         /* double, planar */
+#define FLATAV_SAMPLE_FMT_S64 10         /* signed 64 bits */
+#define FLATAV_SAMPLE_FMT_S64P 11        /* signed 64 bits, planar */
+
+/* FFmpeg's media types (AVMediaType): AudioInfo.codec_type. */
+#define FLATAV_MEDIA_UNKNOWN (-1)
+#define FLATAV_MEDIA_VIDEO 0
+#define FLATAV_MEDIA_AUDIO 1
+#define FLATAV_MEDIA_DATA 2
+#define FLATAV_MEDIA_SUBTITLE 3
+#define FLATAV_MEDIA_ATTACHMENT 4
+
+/* DecodeRec.read_mode: what ff_decode_audio does with the next packet of
+ * the selected stream. */
+#define FLATAV_READ_DECODE 0             /* decode it to PCM (also any value outside 0..3) */
+#define FLATAV_READ_PACKET_DURATIONS 1   /* write its duration to packet_times */
+#define FLATAV_READ_COPY 2               /* offer it to packet_cb, else copy it to buf */
+#define FLATAV_READ_RAW_PACKET 3         /* leave it in raw_pkt */
+
+/* DecodeRec.decode_error_mode: what a packet that does not decode does. */
+#define FLATAV_DECODE_ERRORS_FAIL 0           /* the call returns FLATAV_DECODE_FAILED (also other values) */
+#define FLATAV_DECODE_ERRORS_COUNT_AND_SKIP 1 /* skipped, counted in *error_count */
+#define FLATAV_DECODE_ERRORS_SKIP 2           /* skipped */
+
+/* ff_decode_audio's negative results (0 and up: bytes, see there). */
+#define FLATAV_DECODE_NO_DECODER (-1)        /* no opened decoder for audio_stream_index (FLATAV_READ_RAW_PACKET: no raw_pkt or source) */
+#define FLATAV_DECODE_END_OF_PACKETS (-1)    /* the packet modes: end of input (end_of_stream is 1) */
+#define FLATAV_DECODE_NO_DESTINATION (-2)    /* FLATAV_READ_DECODE: neither buf nor abuf */
+#define FLATAV_DECODE_PACKET_TAKEN (-2)      /* FLATAV_READ_COPY: packet_cb took the packet */
+#define FLATAV_DECODE_PACKET_TOO_LARGE (-3)  /* FLATAV_READ_COPY: the packet fits neither bound */
+#define FLATAV_DECODE_FAILED (-4)            /* FLATAV_READ_DECODE: a decoding error under FLATAV_DECODE_ERRORS_FAIL */
+#define FLATAV_DECODE_OUT_OF_MEMORY (-21)    /* FLATAV_READ_DECODE: no packet or frame could be allocated */
+
+/* HostPacketFn's answer. */
+#define FLATAV_PACKET_CB_TAKEN 0         /* the host took the packet; any other value lets the library copy it */
+
+/* ff_context_pos: new_pos that moves nothing, and the result without an I/O
+ * context. */
+#define FLATAV_CONTEXT_POS_NONE (-2)
+
+/* ff_encode_audio_raw's negative results. */
+#define FLATAV_RAW_WRITE_FAILED (-1)     /* write or trailer failed, or the record is not open */
+#define FLATAV_RAW_NO_PACKET (-10)       /* no packet could be made from raw_data */
+
+/* ff_init_decoder's positive results (0: opened; negative: FFmpeg's code). */
+#define FLATAV_BUFFER_DECODER_MISSING 2  /* FFmpeg has no MLP (or DST) decoder */
+#define FLATAV_BUFFER_DECODER_NO_MEMORY 3 /* no frame or packet could be allocated */
+
+/* mem_init's codec_select. */
+#define FLATAV_MEM_CODEC_MLP 1           /* MLP elementary stream, the only one */
 
 struct AVCodec;
 struct AVCodecContext;
@@ -123,12 +198,13 @@ typedef void (*HostMetadataFn)(void *user, int32_t stream_index,
 typedef void (*HostChapterFn)(void *user, int32_t chapter_id, float start,
                               float end, const char *key, const char *value);
 
-/* Offered every packet in copy mode (read_mode 2).
+/* Offered every packet in copy mode (read_mode FLATAV_READ_COPY).
  * Parameters: opaque: DecodeRec.io_opaque (not user_data). data, size: the
  *   packet's bytes. capacity: the caller's expected_size.
- * Return value: 0 when the host took the packet (the library then copies
- *   nothing and ff_decode_audio returns -2); any other value lets the
- *   library copy it into buf. */
+ * Return value: FLATAV_PACKET_CB_TAKEN (0) when the host took the packet
+ *   (the library then copies nothing and ff_decode_audio returns
+ *   FLATAV_DECODE_PACKET_TAKEN); any other value lets the library copy it
+ *   into buf. */
 typedef int32_t (*HostPacketFn)(void *opaque, const uint8_t *data,
                                 int32_t size, int32_t capacity);
 
@@ -172,7 +248,7 @@ typedef int32_t (*IoWriteFn)(void *opaque, uint8_t *buf, int32_t buf_size);
 /* Custom-I/O seek function, FFmpeg's seek contract.
  * Parameters: opaque: the record's io_opaque. offset: the target. whence:
  *   SEEK_SET, SEEK_CUR or SEEK_END, possibly or-ed with AVSEEK_FORCE
- *   (0x20000); or AVSEEK_SIZE (FLATAV_SEEK_SIZE): return the total size
+ *   (FLATAV_SEEK_FORCE); or AVSEEK_SIZE (FLATAV_SEEK_SIZE): return the total size
  *   without moving.
  * Return value: the new position (or the size), or a negative value when the
  *   seek is not possible. */
@@ -238,24 +314,39 @@ FLATAV_API void ff_set_log_callback(HostLogFn fn);
 /* Description of one stream of an opened source (128 bytes; element of
  * DecodeRec.audio_info, allocated zeroed by ff_decoder_open and released
  * with its contexts by ff_cleanup_decoder). Fields marked "audio" are filled
- * for audio streams that have a decoder; the others stay zero. */
+ * for audio streams that have a decoder; the others stay zero.
+ *
+ * sample_fmt is what the demuxer reports, which can differ from what the
+ * decoder delivers (FFmpeg describes MP2 as FLTP and decodes it as S16).
+ * output_sample_fmt is the decoder's own: set when it opens,
+ * FLATAV_SAMPLE_FMT_NONE when the decoder learns it only from the data, and
+ * updated by every decoded frame that arrives in another format (so after
+ * the first frame of such a decoder). ff_decode_audio delivers PCM in this
+ * format, except that with packed_output a planar format arrives as its
+ * packed variant (FLATAV_SAMPLE_FMT_FLTP as FLATAV_SAMPLE_FMT_FLT, S16P as
+ * S16, and so on; orig_sample_fmt may turn FLTP into S32). channel_layout
+ * is FFmpeg's channel mask (AV_CH_*) of the channels in the order they
+ * arrive, likewise updated by decoded frames; 0 when the decoder's layout
+ * is not one of FFmpeg's native-order layouts (channels counted only, or a
+ * custom order). */
 typedef struct AudioInfo {
     int32_t codec_id;            /*   0: AVCodecID (audio) */
     int32_t stream_index;        /*   4: index of the stream, every stream */
     const char *codec_name;      /*   8: the decoder's name (FFmpeg's string, not a copy; audio) */
     int32_t bit_rate;            /*  16: bit rate in bit/s, cut to 32 bits (audio) */
-    int32_t sample_fmt;          /*  20: AVSampleFormat as the demuxer reports it (audio) */
+    int32_t sample_fmt;          /*  20: FLATAV_SAMPLE_FMT_* as the demuxer reports it (audio) */
     int32_t request_sample_fmt;  /*  24: copy of DecodeRec.request_sample_fmt, every stream */
     int32_t bits_per_raw_sample; /*  28: the stream's; 24 for DTS 96/24 streams that report 0 (audio) */
     int32_t channels;            /*  32: channel count (the decoder's when the stream gives none; audio) */
-    uint8_t reserved_36[12];     /*  36 */
+    int32_t output_sample_fmt;   /*  36: FLATAV_SAMPLE_FMT_* the opened decoder delivers, see below (audio, status "OK") */
+    uint64_t channel_layout;     /*  40: native channel mask of the decoder's layout, 0 when not native (audio, status "OK") */
     int32_t sample_rate;         /*  48: Hz (audio) */
     int32_t reserved_52;         /*  52 */
     int64_t duration_scale;      /*  56: always 1000000, units of duration per second (audio) */
     int64_t duration;            /*  64: container duration in microseconds; 0 when unknown (audio) */
     double duration_seconds;     /*  72: whole seconds of the duration; -1.0 when unknown (audio) */
     const char *status;          /*  80: "OK" (decoder open), "N/A" (not audio) or an error text in the shared text buffer */
-    int32_t codec_type;          /*  88: AVMediaType (1 = audio), every stream */
+    int32_t codec_type;          /*  88: FLATAV_MEDIA_*, every stream */
     int32_t profile;             /*  92: codec profile (audio) */
     FlatavRational time_base;    /*  96: the stream's time base (audio streams) */
     const struct AVCodec *codec; /* 104: the decoder found, NULL when none (audio streams) */
@@ -299,8 +390,8 @@ typedef struct DecodeRec {
     int32_t nb_audio_streams;                   /*  36: audio streams (library) */
     int32_t audio_stream_index;                 /*  40: stream to decode and seek in, negative: none (host) */
     int32_t reserved_44;                        /*  44 */
-    int32_t request_sample_fmt;                 /*  48: AVSampleFormat asked of every decoder, -1: none (host) */
-    int32_t orig_sample_fmt;                    /*  52: 7 (S32P) turns float planar into packed S32 (host) */
+    int32_t request_sample_fmt;                 /*  48: FLATAV_SAMPLE_FMT_* asked of every decoder, FLATAV_SAMPLE_FMT_NONE: none (host) */
+    int32_t orig_sample_fmt;                    /*  52: FLATAV_SAMPLE_FMT_S32P turns float planar into packed S32 (host) */
     uint8_t *avio_buffer;                       /*  56: buffer first given to the I/O context (library) */
     int32_t end_of_stream;                      /*  64: 1 once a read of the source failed (library) */
     int32_t call_status;                        /*  68: 0 after every ff_decode_audio (library) */
@@ -315,11 +406,11 @@ typedef struct DecodeRec {
     IoReadFn read_packet;                       /* 128: custom-I/O read (host) */
     IoSeekFn seek;                              /* 136: custom-I/O seek, may be NULL (host) */
     HostCallbacks *callbacks;                   /* 144: may be NULL (host) */
-    char *format_name;                          /* 152: probed format's short name, from ff_probe (library) */
-    char *format_long_name;                     /* 160: probed format's long name, from ff_probe (library) */
+    char *format_name;                          /* 152: container format's short name, from ff_probe or ff_decoder_open (library) */
+    char *format_long_name;                     /* 160: container format's long name, likewise (library) */
     const char *file_name;                      /* 168: path or URL; a name hint in custom-I/O mode (host) */
     int32_t is_url;                             /* 176: non-zero: FFmpeg opens file_name itself (host) */
-    int32_t decode_error_mode;                  /* 180: 1 count and skip, 2 skip, other: fail (host) */
+    int32_t decode_error_mode;                  /* 180: FLATAV_DECODE_ERRORS_*, other values: fail (host) */
     int32_t seekable;                           /* 184: 1 when the trial seek succeeded (library) */
     int32_t try_seek;                           /* 188: exactly 1 makes the trial seek (host) */
     int32_t packed_output;                      /* 192: non-zero converts planar frames to packed (host) */
@@ -327,15 +418,15 @@ typedef struct DecodeRec {
     int32_t raw_buffer_size;                    /* 200: second capacity bound of copy mode (host) */
     uint8_t reserved_204[20];                   /* 204 */
     AudioInfo *audio_info;                      /* 224: nb_streams elements (library) */
-    int32_t read_mode;                          /* 232: 0 decode, 1 durations, 2 copy, 3 raw packet (host) */
+    int32_t read_mode;                          /* 232: FLATAV_READ_* (host) */
     int32_t reserved_236;                       /* 236 */
-    double *packet_times;                       /* 240: read mode 1: [0] last duration, [1] running sum (host) */
+    double *packet_times;                       /* 240: FLATAV_READ_PACKET_DURATIONS: [0] last duration, [1] running sum (host) */
     StreamCopy *streamcopy;                     /* 248: non-NULL asks for stream-copy data; replaced by the library's */
     int32_t packet_count;                       /* 256: packets of the selected stream read (library) */
     int32_t reserved_260;                       /* 260 */
-    double packet_duration_sum;                 /* 264: seconds of packets delivered in modes 2 and 3 (library) */
-    int64_t raw_packet_count;                   /* 272: packets delivered in mode 3 (library) */
-    struct AVPacket *raw_pkt;                   /* 280: packet object filled in mode 3 (host) */
+    double packet_duration_sum;                 /* 264: seconds of packets delivered by FLATAV_READ_COPY and _RAW_PACKET (library) */
+    int64_t raw_packet_count;                   /* 272: packets delivered by FLATAV_READ_RAW_PACKET (library) */
+    struct AVPacket *raw_pkt;                   /* 280: packet object FLATAV_READ_RAW_PACKET fills (host) */
 } DecodeRec;
 
 /* The host's growable PCM buffer (32 bytes). The host owns it and every
@@ -357,33 +448,44 @@ struct AudioBuffer {
  * the host's read_packet/seek (is_url 0). Reports container tags, chapter
  * tags and audio-stream tags through the callbacks, describes every stream in
  * audio_info and opens a decoder for every audio stream (see each element's
- * status). With streamcopy non-NULL, makes a StreamCopy.
+ * status). With streamcopy non-NULL, makes a StreamCopy. When format_name is
+ * NULL (no ff_probe before, or it matched nothing), fills format_name and
+ * format_long_name with copies of the opened format's names (long name NULL
+ * when FFmpeg has none); names from ff_probe stay as they are.
  * Returns NULL on success, else an error text (a constant or the shared text
  * buffer, valid until the next formatted error). Release with
  * ff_cleanup_decoder, also after a failure; the StreamCopy with
  * ff_clean_streamcopy. */
 FLATAV_API const char *ff_decoder_open(DecodeRec *avrec);
 
-/* Pull call. read_mode 0 (and any value but 1..3): decodes the next packet of
- * audio_stream_index that yields audio and writes its PCM to abuf (grown
- * through grow_buffer_cb), or to buf (packed) / planes (planar output) when
- * abuf is NULL; without abuf those must hold all PCM of one packet.
+/* Pull call. FLATAV_READ_DECODE (and any read_mode outside 0..3): decodes the
+ * next packet of audio_stream_index that yields audio and writes its PCM,
+ * in AudioInfo.output_sample_fmt, to abuf (grown through grow_buffer_cb), or
+ * to buf (packed) / planes (planar output) when abuf is NULL; without abuf
+ * those must hold all PCM of one packet.
  * Returns the bytes written (planar output: all planes together), 0 at the
- * end of input (end_of_stream 1), -1 no decoder for the stream, -2 neither
- * buf nor abuf, -4 a decoding error (decode_error_mode neither 1 nor 2), -21
- * out of memory. Updates position (the end of the last frame, in seconds).
- * Read modes 1..3 hand out packets instead: mode 1 returns 0 and writes the
- * packet's duration to packet_times; mode 2 copies the packet to buf when it
- * fits expected_size or raw_buffer_size and returns its size, -2 when
- * packet_cb took it, -3 when it fits neither; mode 3 leaves it in raw_pkt
- * (clean it with ff_pkt_clean before the next call) and returns its size. Modes 1..3 return -1 at the end of input.
- * error_count is incremented per skipped error under decode_error_mode 1.
- * No result closes anything: the next call reads the next packet. */
+ * end of input (end_of_stream 1), FLATAV_DECODE_NO_DECODER (-1) no decoder
+ * for the stream, FLATAV_DECODE_NO_DESTINATION (-2) neither buf nor abuf,
+ * FLATAV_DECODE_FAILED (-4) a decoding error under
+ * FLATAV_DECODE_ERRORS_FAIL, FLATAV_DECODE_OUT_OF_MEMORY (-21). Updates
+ * position (the end of the last frame, in seconds).
+ * The other read modes hand out packets instead:
+ * FLATAV_READ_PACKET_DURATIONS returns 0 and writes the packet's duration
+ * to packet_times; FLATAV_READ_COPY copies the packet to buf when it fits
+ * expected_size or raw_buffer_size and returns its size,
+ * FLATAV_DECODE_PACKET_TAKEN (-2) when packet_cb took it,
+ * FLATAV_DECODE_PACKET_TOO_LARGE (-3) when it fits neither;
+ * FLATAV_READ_RAW_PACKET leaves it in raw_pkt (clean it with ff_pkt_clean
+ * before the next call) and returns its size. These three return
+ * FLATAV_DECODE_END_OF_PACKETS (-1) at the end of input.
+ * error_count is incremented per skipped error under
+ * FLATAV_DECODE_ERRORS_COUNT_AND_SKIP. No result closes anything: the next
+ * call reads the next packet. */
 FLATAV_API int32_t ff_decode_audio(DecodeRec *avrec, uint8_t *buf,
                                    uint8_t **planes, AudioBuffer *abuf,
                                    int32_t expected_size, int32_t *error_count);
 
-/* Packet objects for read mode 3 (an AVPacket). ff_pkt_size gives the size of
+/* Packet objects for FLATAV_READ_RAW_PACKET (an AVPacket). ff_pkt_size gives the size of
  * FFmpeg's packet object, ff_pkt_new allocates one (NULL on failure; safe to
  * clean at once), ff_pkt_clean releases the data it references (after every
  * packet read into it), ff_pkt_free frees the object and any data it still
@@ -400,8 +502,9 @@ FLATAV_API void ff_pkt_free(struct AVPacket *pkt);
  * (AVERROR(EINVAL) on a record that is not open). Nothing to release. */
 FLATAV_API int32_t ff_seek4(DecodeRec *avrec);
 
-/* Returns the byte position of the source's I/O context (-2 without one) and,
- * when new_pos is not -2, sets it to new_pos. */
+/* Returns the byte position of the source's I/O context
+ * (FLATAV_CONTEXT_POS_NONE without one) and, when new_pos is not
+ * FLATAV_CONTEXT_POS_NONE, sets it to new_pos. */
 FLATAV_API int64_t ff_context_pos(DecodeRec *avrec, int64_t new_pos);
 
 /* Probe input laid out as FFmpeg's AVProbeData, for hosts without FFmpeg's
@@ -436,7 +539,7 @@ FLATAV_API const struct AVInputFormat *ff_probe2(DecodeRec *avrec);
 FLATAV_API int32_t ff_is_dca(DecodeRec *avrec);
 
 /* Releases what ff_decoder_open, decoding and ff_probe put into avrec (not the
- * StreamCopy) and clears those fields; the record may be opened again. Safe
+ * StreamCopy), the format names included, and clears those fields; the record may be opened again. Safe
  * after a failed open and when called twice. */
 FLATAV_API void ff_cleanup_decoder(DecodeRec *avrec);
 
@@ -480,8 +583,8 @@ typedef struct EncodeRec {
     HostCallbacks *callbacks;                   /* 152: error and trace texts, may be NULL (host) */
     uint8_t reserved_160[16];                   /* 160 */
     int32_t bit_rate;                           /* 176: bit/s for the encoder and the stream (host) */
-    int32_t sample_fmt;                         /* 180: AVSampleFormat given to the encoder (host, then library) */
-    int32_t requested_sample_fmt;               /* 184: AVSampleFormat of the host's PCM (host) */
+    int32_t sample_fmt;                         /* 180: FLATAV_SAMPLE_FMT_* given to the encoder (host, then library) */
+    int32_t requested_sample_fmt;               /* 184: FLATAV_SAMPLE_FMT_* of the host's PCM (host) */
     int32_t reserved_188;                       /* 188 */
     int32_t channels;                           /* 192: channel count (host) */
     uint8_t reserved_196[12];                   /* 196 */
@@ -538,8 +641,9 @@ FLATAV_API const char *ff_open_encoder_raw(EncodeRec *avrec);
 /* size non-zero: writes raw_pkt (or raw_data/raw_size) as one packet, retimed
  * into the output; raw_pkt stays the host's (its pts, dts and stream index
  * are changed in place). size 0: writes the trailer. Returns 0 (written, or
- * skipped under a non-zero pts_offset), -1 (write or trailer failed, or the
- * record is not open) or -10 (no packet could be made). */
+ * skipped under a non-zero pts_offset), FLATAV_RAW_WRITE_FAILED (-1: write
+ * or trailer failed, or the record is not open) or FLATAV_RAW_NO_PACKET
+ * (-10: no packet could be made). */
 FLATAV_API int32_t ff_encode_audio_raw(EncodeRec *avrec, int32_t size);
 
 /* ------------------------------------------------------------------------
@@ -572,11 +676,12 @@ FLATAV_API int32_t ff_get_encoder_19(void); /* PCM A-law */
 /* Always NULL: no lookup by name takes place. */
 FLATAV_API const struct AVCodec *ff_get_encoder(const char *name);
 
-/* The AVSampleFormat to feed the encoder of codec_id with, given the host's
+/* The FLATAV_SAMPLE_FMT_* to feed the encoder of codec_id with, given the host's
  * sample_fmt and preferred bits per sample: planar float when the host has
  * float and the encoder takes it, else sample_fmt when the encoder takes it,
  * else the first format of best_bits_per_sample bits, else the encoder's
- * last. -1 when the encoder is missing or declares no formats. */
+ * last. FLATAV_SAMPLE_FMT_NONE when the encoder is missing or declares no
+ * formats. */
 FLATAV_API int32_t ff_get_encoder_sample_format(int32_t codec_id,
                                                 int32_t best_bits_per_sample,
                                                 int32_t sample_fmt);
@@ -603,13 +708,13 @@ typedef struct ResampleRec {
     struct SwrContext *swr;       /*   0: NULL until initialised (library) */
     char resampler_name[104];     /*   8: "resampler" option, empty: default (host) */
     HostCallbacks *callbacks;     /* 112: receives the error text of a refused matrix (host) */
-    int32_t in_sample_fmt;        /* 120: AVSampleFormat of the input (host) */
+    int32_t in_sample_fmt;        /* 120: FLATAV_SAMPLE_FMT_* of the input (host) */
     int32_t in_sample_rate;       /* 124: Hz (host) */
     int32_t in_channels;          /* 128: for size arithmetic (host) */
     int32_t reserved_132;         /* 132 */
     uint64_t in_channel_layout;   /* 136: channel mask (host) */
     int32_t in_bytes_per_sample;  /* 144: bytes of one input sample of one channel (library) */
-    int32_t out_sample_fmt;       /* 148: AVSampleFormat of the output (host) */
+    int32_t out_sample_fmt;       /* 148: FLATAV_SAMPLE_FMT_* of the output (host) */
     int32_t out_sample_rate;      /* 152: Hz (host) */
     int32_t out_channels;         /* 156: for size arithmetic (host) */
     uint64_t out_channel_layout;  /* 160: channel mask (host) */
@@ -679,8 +784,9 @@ typedef struct BufferDecodeRec {
     struct AVFrame *frame;                 /* 24: frame receiving decoded audio, NULL when closed (library) */
 } BufferDecodeRec;
 
-/* Opens an MLP (is_mlp non-zero) or DST decoder: 0, 2 no decoder, 3 no
- * frame (or packet), or FFmpeg's negative code. Set channels (DST needs
+/* Opens an MLP (is_mlp non-zero) or DST decoder: 0,
+ * FLATAV_BUFFER_DECODER_MISSING (2), FLATAV_BUFFER_DECODER_NO_MEMORY (3: no
+ * frame or packet), or FFmpeg's negative code. Set channels (DST needs
  * them), sample_fmt and sample_rate first. A failed open leaves nothing to
  * release; close an open record with ff_decoder_cleanup before opening it
  * again. */
@@ -688,7 +794,7 @@ FLATAV_API int32_t ff_init_decoder(int32_t is_mlp, BufferDecodeRec *rec);
 /* Decodes one packet (data, size: read during the call only); copies one
  * frame of PCM to dst, which must hold a whole frame in the record's
  * channels and sample_fmt. Returns its bytes, or FFmpeg's negative code
- * (-11: feed more packets). Prints two trace lines per frame to standard
+ * (FLATAV_ERROR_EAGAIN: feed more packets). Prints two trace lines per frame to standard
  * output. */
 FLATAV_API int32_t ff_decode_buffer(BufferDecodeRec *rec, const uint8_t *data,
                                     int32_t size, uint8_t *dst);
@@ -699,7 +805,8 @@ FLATAV_API void ff_decoder_cleanup(BufferDecodeRec *rec);
  * part of the interface). */
 typedef struct MemDecodeRec MemDecodeRec;
 
-/* Creates an MLP elementary-stream decoder (codec_select 1) reading through
+/* Creates an MLP elementary-stream decoder (codec_select
+ * FLATAV_MEM_CODEC_MLP) reading through
  * read_fn and writing PCM through write_fn (packed, interleaved); reads fill
  * an input buffer of buffer_alloc bytes up to refill_size (1..buffer_alloc).
  * user is passed first to both functions. NULL on failure, with a line on
@@ -723,7 +830,7 @@ FLATAV_API void mem_clean(MemDecodeRec **handle);
 /* The filter record (120 bytes). Zero-fill it, set the host fields, then
  * setup_af; release the graph with clean_af. */
 typedef struct FilterRec {
-    int32_t sample_fmt;                    /*   0: AVSampleFormat of input and output (host) */
+    int32_t sample_fmt;                    /*   0: FLATAV_SAMPLE_FMT_* of input and output (host) */
     int32_t reserved_4;                    /*   4 */
     uint64_t channel_layout;               /*   8: channel mask (host) */
     int32_t sample_rate;                   /*  16: Hz of input and output (host) */
@@ -752,7 +859,7 @@ FLATAV_API int32_t setup_af(const char *filter_name, const char *filter_args,
                             FilterRec *rec);
 /* Pushes size bytes (0: end of stream) and writes every ready frame through
  * write_fn (packed: one call per frame; planar: one call per plane). Returns
- * -11 (wants more), AVERROR_EOF (drained) or an error; a refused push tears
+ * FLATAV_ERROR_EAGAIN (wants more), FLATAV_ERROR_EOF (drained) or an error; a refused push tears
  * the graph down. */
 FLATAV_API int32_t run_af(FilterRec *rec, const uint8_t *data, int32_t size,
                           void *user, PcmWriteFn write_fn);

@@ -7,7 +7,9 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavformat/avio.h>
 #include <libavutil/error.h>
+#include <libavutil/avutil.h>
 #include <libavutil/rational.h>
+#include <libavutil/samplefmt.h>
 }
 
 #define PIN(type, field, offset) \
@@ -18,6 +20,30 @@ static_assert(sizeof(void *) == 8, "the record layouts are those of 64-bit targe
 static_assert(FLATAV_ERROR_EAGAIN == AVERROR(EAGAIN), "FLATAV_ERROR_EAGAIN");
 static_assert(FLATAV_ERROR_EOF == AVERROR_EOF, "FLATAV_ERROR_EOF");
 static_assert(FLATAV_SEEK_SIZE == AVSEEK_SIZE, "FLATAV_SEEK_SIZE");
+static_assert(FLATAV_SEEK_FORCE == AVSEEK_FORCE, "FLATAV_SEEK_FORCE");
+
+#define SAME(flatav_name, ffmpeg_name) \
+    static_assert(flatav_name == ffmpeg_name, #flatav_name " is " #ffmpeg_name)
+
+SAME(FLATAV_SAMPLE_FMT_NONE, AV_SAMPLE_FMT_NONE);
+SAME(FLATAV_SAMPLE_FMT_U8, AV_SAMPLE_FMT_U8);
+SAME(FLATAV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16);
+SAME(FLATAV_SAMPLE_FMT_S32, AV_SAMPLE_FMT_S32);
+SAME(FLATAV_SAMPLE_FMT_FLT, AV_SAMPLE_FMT_FLT);
+SAME(FLATAV_SAMPLE_FMT_DBL, AV_SAMPLE_FMT_DBL);
+SAME(FLATAV_SAMPLE_FMT_U8P, AV_SAMPLE_FMT_U8P);
+SAME(FLATAV_SAMPLE_FMT_S16P, AV_SAMPLE_FMT_S16P);
+SAME(FLATAV_SAMPLE_FMT_S32P, AV_SAMPLE_FMT_S32P);
+SAME(FLATAV_SAMPLE_FMT_FLTP, AV_SAMPLE_FMT_FLTP);
+SAME(FLATAV_SAMPLE_FMT_DBLP, AV_SAMPLE_FMT_DBLP);
+SAME(FLATAV_SAMPLE_FMT_S64, AV_SAMPLE_FMT_S64);
+SAME(FLATAV_SAMPLE_FMT_S64P, AV_SAMPLE_FMT_S64P);
+SAME(FLATAV_MEDIA_UNKNOWN, AVMEDIA_TYPE_UNKNOWN);
+SAME(FLATAV_MEDIA_VIDEO, AVMEDIA_TYPE_VIDEO);
+SAME(FLATAV_MEDIA_AUDIO, AVMEDIA_TYPE_AUDIO);
+SAME(FLATAV_MEDIA_DATA, AVMEDIA_TYPE_DATA);
+SAME(FLATAV_MEDIA_SUBTITLE, AVMEDIA_TYPE_SUBTITLE);
+SAME(FLATAV_MEDIA_ATTACHMENT, AVMEDIA_TYPE_ATTACHMENT);
 
 static_assert(sizeof(FlatavProbeData) == sizeof(AVProbeData), "FlatavProbeData");
 static_assert(offsetof(FlatavProbeData, filename) == offsetof(AVProbeData, filename), "filename");
@@ -54,7 +80,8 @@ PIN(AudioInfo, sample_fmt, 20);
 PIN(AudioInfo, request_sample_fmt, 24);
 PIN(AudioInfo, bits_per_raw_sample, 28);
 PIN(AudioInfo, channels, 32);
-PIN(AudioInfo, reserved_36, 36);
+PIN(AudioInfo, output_sample_fmt, 36);
+PIN(AudioInfo, channel_layout, 40);
 PIN(AudioInfo, sample_rate, 48);
 PIN(AudioInfo, reserved_52, 52);
 PIN(AudioInfo, duration_scale, 56);

@@ -158,6 +158,9 @@ TEST_P(ShapeChanges, HostIsAskedBeforeANewShapeIsWritten)
         const int32_t written =
             flatav::decode_audio_frame(&rec, frame, nullptr, nullptr, &host.abuf, totals);
         EXPECT_EQ(host.requests.size() - before, c.asks[i] ? 1u : 0u);
+        // The stream's description follows what its frames deliver.
+        EXPECT_EQ(info.output_sample_fmt, shape.format);
+        EXPECT_EQ(info.channel_layout, frame->ch_layout.u.mask);
         const int bytes = av_get_bytes_per_sample(shape.format) * shape.nb_samples;
         EXPECT_EQ(written, bytes * shape.channels);
         if (host.abuf.planar) {

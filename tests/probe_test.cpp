@@ -70,6 +70,17 @@ TEST(Probe, HeaderBytesNameTheFormatAndKeepCopiesOfItsNames)
     EXPECT_EQ(ff_probe(nullptr, &input.data), nullptr);
 }
 
+TEST(Probe, OpeningKeepsTheNamesAnEarlierProbeFound)
+{
+    std::vector<uint8_t> head = read_file(media_path("stereo_s16.wav"));
+    head.resize(64);
+    ProbeInput input(head);
+    OpenedSource src(media_path("flac16.flac"));
+    ASSERT_NE(ff_probe(&src.rec, &input.data), nullptr);
+    ASSERT_EQ(src.open(), nullptr);
+    EXPECT_STREQ(src.rec.format_name, "wav") << "the host's probe, not the opened format";
+}
+
 TEST(Probe2, FileInUrlMode)
 {
     for (const char *name : {"sweep.mp3", "sweep.flac", "aac_dts.mkv", "sweep.ts"}) {

@@ -8,11 +8,11 @@
 static const char *media_type_name(int type)
 {
     switch (type) {
-    case 0: return "video";
-    case 1: return "audio";
-    case 2: return "data";
-    case 3: return "subtitle";
-    case 4: return "attachment";
+    case FLATAV_MEDIA_VIDEO: return "video";
+    case FLATAV_MEDIA_AUDIO: return "audio";
+    case FLATAV_MEDIA_DATA: return "data";
+    case FLATAV_MEDIA_SUBTITLE: return "subtitle";
+    case FLATAV_MEDIA_ATTACHMENT: return "attachment";
     default: return "unknown";
     }
 }
@@ -30,24 +30,13 @@ int cmd_info(int argc, char **argv)
         return 1;
     }
     const DecodeRec *rec = &src.rec;
-    /* The source's format: ff_probe2 reads the source afresh. */
-    DecodeRec probe;
-    memset(&probe, 0, sizeof probe);
-    probe.file_name = rec->file_name;
-    probe.is_url = rec->is_url;
-    probe.io_opaque = rec->io_opaque;
-    probe.read_packet = rec->read_packet;
-    probe.seek = rec->seek;
-    if (!probe.is_url)
-        rewind(src.file.file);
-    const char *format = input_format_name(ff_probe2(&probe));
-    printf("format: %s\n", format ? format : "unknown");
+    printf("format: %s\n", rec->format_name ? rec->format_name : "unknown");
     printf("seekable: %s\n", rec->seekable ? "yes" : "no");
     printf("DTS audio: %s\n", ff_is_dca(&src.rec) ? "yes" : "no");
     printf("streams: %d (%d audio)\n", rec->nb_streams, rec->nb_audio_streams);
     for (int i = 0; i < rec->nb_streams; i++) {
         const AudioInfo *info = &rec->audio_info[i];
-        if (info->codec_type != 1) {
+        if (info->codec_type != FLATAV_MEDIA_AUDIO) {
             printf("  #%d %s\n", i, media_type_name(info->codec_type));
             continue;
         }

@@ -1,5 +1,6 @@
 /* flatav probe FILE: the container format, guessed from the first bytes
- * (ff_probe) and found by reading the source (ff_probe2). */
+ * (ff_probe) and found by reading the source (ff_probe2, then opened with
+ * that format, which names it in the record). */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,11 +10,6 @@
 #include "host_io.h"
 
 enum { kProbeBytes = 4096 };
-
-const char *input_format_name(const struct AVInputFormat *format)
-{
-    return format ? *(const char *const *)format : NULL;
-}
 
 int cmd_probe(int argc, char **argv)
 {
@@ -62,11 +58,21 @@ int cmd_probe(int argc, char **argv)
     }
 
     const struct AVInputFormat *format = ff_probe2(&rec);
+    const char *failure = "no format";
     if (format) {
-        printf("whole source: %s\n", input_format_name(format));
-    } else {
-        printf("whole source: no format\n");
+        /* The names of the first bytes' guess would stay: drop them. */
+        ff_cleanup_decoder(&rec);
+        if (!rec.is_url) {
+            rewind(file.file);
+            rec.input_format = format;
+        }
+        failure = ff_decoder_open(&rec);
+    }
+    if (failure) {
+        printf("whole source: %s\n", failure);
         status = 1;
+    } else {
+        printf("whole source: %s\n", rec.format_name);
     }
     ff_cleanup_decoder(&rec);
     if (!rec.is_url)

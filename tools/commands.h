@@ -12,10 +12,4 @@ int cmd_transcode(int argc, char **argv);
 int cmd_encoders(int argc, char **argv);
 int cmd_filters(int argc, char **argv);
 
-/* The short name of a format that ff_probe or ff_probe2 returned, or NULL.
- * FFmpeg's AVInputFormat begins with its name: a host without FFmpeg's
- * headers reads it there. */
-struct AVInputFormat;
-const char *input_format_name(const struct AVInputFormat *format);
-
 #endif

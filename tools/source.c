@@ -74,7 +74,8 @@ int source_first_audio(const Source *s)
 {
     for (int i = 0; i < s->rec.nb_streams; i++) {
         const AudioInfo *info = &s->rec.audio_info[i];
-        if (info->codec_type == 1 && info->status && strcmp(info->status, "OK") == 0)
+        if (info->codec_type == FLATAV_MEDIA_AUDIO && info->status &&
+            strcmp(info->status, "OK") == 0)
             return i;
     }
     return -1;
@@ -94,10 +95,10 @@ const char *sample_format_name(int fmt)
 
 int packed_sample_format(int fmt)
 {
-    if (fmt >= 5 && fmt <= 9)
-        return fmt - 5;
-    if (fmt == 11)
-        return 10;
+    if (fmt >= FLATAV_SAMPLE_FMT_U8P && fmt <= FLATAV_SAMPLE_FMT_DBLP)
+        return fmt - FLATAV_SAMPLE_FMT_U8P + FLATAV_SAMPLE_FMT_U8;
+    if (fmt == FLATAV_SAMPLE_FMT_S64P)
+        return FLATAV_SAMPLE_FMT_S64;
     return fmt;
 }
 
@@ -108,30 +109,13 @@ int bytes_per_sample(int fmt)
     return kFormatBytes[fmt];
 }
 
-int delivered_sample_format(int reported_fmt, int measured_bytes)
-{
-    const int packed = packed_sample_format(reported_fmt);
-    if (bytes_per_sample(packed) == measured_bytes)
-        return packed;
-    switch (measured_bytes) {
-    case 1: return 0;                       /* u8 */
-    case 2: return 1;                       /* s16 */
-    case 4: return packed == 2 ? 2 : 3;     /* s32, else flt */
-    case 8: return packed == 10 ? 10 : 4;   /* s64, else dbl */
-    default: return packed;
-    }
-}
-
 int32_t decode_first(Source *s, AudioBuffer *abuf, int32_t *error_count, int *format)
 {
-    const AudioInfo *info = &s->rec.audio_info[s->rec.audio_stream_index];
-    const uint64_t before = s->rec.sample_count;
     const int32_t n = ff_decode_audio(&s->rec, NULL, NULL, abuf, 0, error_count);
-    *format = packed_sample_format(info->sample_fmt);
-    const uint64_t samples = s->rec.sample_count - before;
-    if (n > 0 && samples > 0 && info->channels > 0)
-        *format = delivered_sample_format(info->sample_fmt,
-                                          (int)(n / ((int64_t)samples * info->channels)));
+    /* Read after the call: a decoder that learns its format from the data
+     * reports it once its first frame is decoded. packed_output is set. */
+    *format = packed_sample_format(
+        s->rec.audio_info[s->rec.audio_stream_index].output_sample_fmt);
     return n;
 }
 

@@ -31,18 +31,11 @@ void source_close(Source *s);
 /* The first audio stream whose decoder opened, or -1. */
 int source_first_audio(const Source *s);
 
-/* The packed format a decoder delivered, given the stream's reported format
- * and the bytes per sample measured on decoded PCM: the reported one when
- * the sizes agree, else the usual format of the measured size (the decoder
- * FFmpeg picks can differ from the one that described the stream, as the
- * 16-bit MP2 decoder does from the float one). */
-int delivered_sample_format(int reported_fmt, int measured_bytes);
-
-/* Decodes the next packet into abuf (packed) and measures the sample format
- * delivered. Returns the bytes decoded (0 at the end), or a negative code. */
+/* Decodes the next packet into abuf (packed) and gives the sample format it
+ * arrived in. Returns the bytes decoded (0 at the end), or a negative code. */
 int32_t decode_first(Source *s, AudioBuffer *abuf, int32_t *error_count, int *format);
 
-/* Sample format helpers (AVSampleFormat values). */
+/* Sample format helpers (FLATAV_SAMPLE_FMT_* values). */
 const char *sample_format_name(int fmt);
 int packed_sample_format(int fmt);
 int bytes_per_sample(int fmt);

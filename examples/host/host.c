@@ -9,12 +9,14 @@
 
 #include <flatav.h>
 
-/* Bytes per sample of FFmpeg's sample formats by number: U8, S16, S32, FLT,
- * DBL, their planar twins in the same order, S64, S64P. */
+/* Bytes per sample of the FLATAV_SAMPLE_FMT_* values in their order: U8,
+ * S16, S32, FLT, DBL, their planar twins in the same order, S64, S64P. */
 static int bytes_per_sample(int32_t sample_fmt)
 {
     static const int bytes[] = {1, 2, 4, 4, 8, 1, 2, 4, 4, 8, 8, 8};
-    return sample_fmt >= 0 && sample_fmt < 12 ? bytes[sample_fmt] : 0;
+    return sample_fmt >= FLATAV_SAMPLE_FMT_U8 && sample_fmt <= FLATAV_SAMPLE_FMT_S64P
+               ? bytes[sample_fmt]
+               : 0;
 }
 
 static void on_tag(void *user, int32_t stream_index, const char *key, const char *value)
@@ -77,7 +79,7 @@ int main(int argc, char **argv)
     rec.callbacks = &callbacks;
     rec.file_name = argv[1];
     rec.is_url = 1;              /* FFmpeg opens the file itself */
-    rec.request_sample_fmt = -1; /* each decoder's own sample format */
+    rec.request_sample_fmt = FLATAV_SAMPLE_FMT_NONE; /* each decoder's own */
     rec.packed_output = 1;       /* planar decoders are interleaved */
 
     failure = ff_decoder_open(&rec);
@@ -89,13 +91,13 @@ int main(int argc, char **argv)
     printf("streams: %d (%d audio)\n", rec.nb_streams, rec.nb_audio_streams);
     for (i = 0; i < rec.nb_streams; i++) {
         const AudioInfo *info = &rec.audio_info[i];
-        if (info->codec_type != 1) {
+        if (info->codec_type != FLATAV_MEDIA_AUDIO) {
             printf("stream %d: not audio\n", i);
             continue;
         }
         printf("stream %d: %s, %d Hz, %d channels, sample format %d, %.0f s, %s\n", i,
                info->codec_name ? info->codec_name : "?", info->sample_rate, info->channels,
-               info->sample_fmt, info->duration_seconds, info->status);
+               info->output_sample_fmt, info->duration_seconds, info->status);
         if (stream < 0 && strcmp(info->status, "OK") == 0)
             stream = i;
     }
@@ -122,7 +124,8 @@ int main(int argc, char **argv)
         status = 1;
     } else {
         const AudioInfo *info = &rec.audio_info[stream];
-        const int frame = info->channels * bytes_per_sample(info->sample_fmt);
+        /* packed_output delivers the decoder's format, planar ones packed. */
+        const int frame = info->channels * bytes_per_sample(info->output_sample_fmt);
         printf("decoded stream %d: %lld bytes, %lld sample frames, position %.3f s\n", stream,
                bytes, frame > 0 ? bytes / frame : 0, rec.position);
     }

@@ -52,6 +52,15 @@ bool grow(const DecodeRec *avrec, AudioBuffer *abuf, int32_t need, bool reshaped
     return true;
 }
 
+// A decoder that learns its format or layout only from the data, or a
+// stream that changes them, is described by the frames it delivers.
+void describe_delivery(AudioInfo &info, const AVFrame *frame)
+{
+    info.output_sample_fmt = frame->format;
+    info.channel_layout =
+        frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? frame->ch_layout.u.mask : 0;
+}
+
 AVSampleFormat converter_output_format(const DecodeRec *avrec, AVSampleFormat in)
 {
     if (avrec->orig_sample_fmt == AV_SAMPLE_FMT_S32P && in == AV_SAMPLE_FMT_FLTP)
@@ -159,6 +168,7 @@ int32_t decode_audio_frame(DecodeRec *avrec, AVFrame *frame, uint8_t *buf,
     AVCodecContext *dec = selected_decoder(avrec);
     const int nb_samples = frame->nb_samples;
     advance_position(avrec, dec, nb_samples);
+    describe_delivery(avrec->audio_info[avrec->audio_stream_index], frame);
 
     // The decoder describes every frame it returns in its context; a frame
     // that disagrees is measured by itself, never by more than it holds.

@@ -171,6 +171,20 @@ void open_audio_stream(DecodeRec *avrec, AVStream *stream, AudioInfo &info)
         sc->data[index].codec_context = info.av_codec_context;
     if (info.channels == 0)
         info.channels = info.av_codec_context->ch_layout.nb_channels;
+    info.output_sample_fmt = info.av_codec_context->sample_fmt;
+    info.channel_layout = layout_mask(info.av_codec_context->ch_layout);
+}
+
+// The opened format's names, unless the host's probe named it already.
+const char *copy_format_names(DecodeRec *avrec, const AVInputFormat *format)
+{
+    if (avrec->format_name || avrec->format_long_name)
+        return nullptr;
+    avrec->format_name = av_strdup(format->name);
+    avrec->format_long_name = av_strdup(format->long_name);
+    if (!avrec->format_name || (format->long_name && !avrec->format_long_name))
+        return "format name allocation failed";
+    return nullptr;
 }
 
 }  // namespace
@@ -223,6 +237,9 @@ extern "C" FLATAV_API const char *ff_decoder_open(DecodeRec *avrec)
             av_seek_frame(input.get(), -1, 1, AVSEEK_FLAG_BACKWARD) >= 0 ? 1 : 0;
     else
         avrec->seekable = 0;
+
+    if (const char *failure = copy_format_names(avrec, input->iformat))
+        return failure;
 
     const int nb_streams = (int)input->nb_streams;
     avrec->nb_streams = nb_streams;
