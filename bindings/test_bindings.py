@@ -249,7 +249,8 @@ class PythonLayer(PcmCase):
 
     def test_pip_installs_a_working_package(self):
         target = temp("site")
-        run("/usr/bin/python3", "-m", "pip", "install", "-q", "--target", target,
+        run("/usr/bin/python3", "-m", "pip", "install", "-q", "--root-user-action=ignore",
+            "--disable-pip-version-check", "--target", target,
             os.path.join(os.path.dirname(__file__), "python"))
         program = "import flatav, sys; sys.stdout.buffer.write(flatav.open(sys.argv[1]).read())"
         pcm = subprocess.run(["/usr/bin/python3", "-c", program, media("flac16.flac")],

@@ -17,7 +17,7 @@ class Stream(NamedTuple):
     rate: int
     channels: int
     layout: int                    # channel mask, 0 when unknown
-    sample_format: Optional[str]   # of the decoded blocks, e.g. "s16" ("s16p" planar)
+    sample_format: Optional[str]   # of the blocks ("s16", "fltp"...), None until decoded
     duration: Optional[float]      # seconds
     tags: dict
     status: str                    # "OK" when its decoder opened
@@ -102,14 +102,20 @@ class Source:
             rec.seek = calls.wrap(_abi.IoSeekFn, seek, -1)
 
     def _describe(self, info):
-        decoded = info.codec_type == _abi.FLATAV_MEDIA_AUDIO and info.av_codec_context
         return Stream(
             index=info.stream_index, media_type=info.codec_type,
             codec=_text(info.codec_name), codec_id=info.codec_id,
             rate=info.sample_rate, channels=info.channels, layout=info.channel_layout,
-            sample_format=SAMPLE_FORMAT_NAMES.get(info.output_sample_fmt) if decoded else None,
+            sample_format=self._delivered_format(info),
             duration=info.duration / info.duration_scale if info.duration > 0 else None,
             tags=self._stream_tags.get(info.stream_index, {}), status=_text(info.status))
+
+    def _delivered_format(self, info):
+        """The decoder's format as the blocks have it: packed when asked."""
+        if not info.av_codec_context:
+            return None
+        name = SAMPLE_FORMAT_NAMES.get(info.output_sample_fmt)
+        return name.rstrip("p") if name and self._rec.packed_output else name
 
     def _grow(self, _, abuf_ptr, need):
         abuf = abuf_ptr.contents
@@ -154,8 +160,11 @@ class Source:
     def as_array(self):
         """The rest of the PCM as a numpy array of frames x channels."""
         import numpy
-        data = numpy.frombuffer(self.read(), sample_code(self.stream.sample_format))
-        return data.reshape(-1, self.stream.channels)
+        pcm = self.read()
+        # Some decoders learn their format from the data: ask after decoding.
+        info = self._rec.audio_info[self.stream.index]
+        data = numpy.frombuffer(pcm, sample_code(self._delivered_format(info)))
+        return data.reshape(-1, info.channels)
 
     def seek(self, seconds):
         """Goes to seconds from the start; the next block starts there."""
