@@ -43,13 +43,14 @@ def write(path, text):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--check", action="store_true")
+    parser.add_argument("--header", default=HEADER, help=argparse.SUPPRESS)
     parser.add_argument("--layout-c")
     parser.add_argument("--layout-pascal")
     args = parser.parse_args()
     try:
-        header = read_header(HEADER)
+        header = read_header(os.path.abspath(args.header))
     except HeaderError as e:
-        sys.exit("include/flatav.h: %s" % e)
+        sys.exit("%s: %s" % (args.header, e))
 
     if args.layout_c:
         write(args.layout_c, emit_layout.emit_c(header))

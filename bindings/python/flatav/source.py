@@ -66,6 +66,7 @@ class Source:
         rec.callbacks = ctypes.pointer(self._callbacks)
         rec.request_sample_fmt = _abi.FLATAV_SAMPLE_FMT_NONE
         rec.packed_output = 0 if planar else 1
+        rec.seek_backward = 1  # the first block after seek(t) holds t
         if _is_path(source):
             self._name = os.fsencode(source)
             rec.is_url = 1
@@ -167,7 +168,8 @@ class Source:
         return data.reshape(-1, info.channels)
 
     def seek(self, seconds):
-        """Goes to seconds from the start; the next block starts there."""
+        """Goes to seconds from the start: the next block is the one that
+        holds that time (it starts at or before it)."""
         self._rec.position = seconds
         result = self._calls.call(lib.ff_seek4, ctypes.byref(self._rec))
         if result < 0:
