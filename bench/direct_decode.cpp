@@ -79,12 +79,14 @@ DecodeResult decode_directly(const std::string &path)
     if (codec && (dec_ctx = avcodec_alloc_context3(codec)) &&
         avcodec_parameters_to_context(dec_ctx, fmt_ctx->streams[0]->codecpar) >= 0 &&
         avcodec_open2(dec_ctx, codec, nullptr) >= 0) {
-        while (av_read_frame(fmt_ctx, pkt) >= 0) {
-            if (pkt->stream_index != 0) {
+        // The end of input flushes the decoder (a null packet), as flatav does.
+        for (bool more = true; more;) {
+            more = av_read_frame(fmt_ctx, pkt) >= 0;
+            if (more && pkt->stream_index != 0) {
                 av_packet_unref(pkt);
                 continue;
             }
-            ret = avcodec_send_packet(dec_ctx, pkt);
+            ret = avcodec_send_packet(dec_ctx, more ? pkt : nullptr);
             av_packet_unref(pkt);
             if (ret < 0)
                 continue;

@@ -177,7 +177,8 @@ typedef struct AudioBuffer AudioBuffer;
  * Return value: none.
  * Remarks: error texts name the reporting step ("ff_decode_audio Error while
  *   decoding (...) : ..."); trace texts name the function first ("... begin",
- *   "... end") and also go to standard output. */
+ *   "... end") and also go to standard output (not while quiet, see
+ *   ff_init). */
 typedef void (*HostTextFn)(void *user, const char *text);
 
 /* One metadata entry of the source being opened (ff_decoder_open).
@@ -290,13 +291,21 @@ typedef struct HostCallbacks {
 
 /* The two process-wide switches given to ff_init (8 bytes). */
 typedef struct LogSettings {
-    int32_t quiet;         /* 0: non-zero silences the timestamped console trace */
+    int32_t quiet;         /* 0: non-zero: nothing on standard output or error (see ff_init) */
     int32_t ffmpeg_quiet;  /* 4: non-zero installs a log callback that drops FFmpeg's log */
 } LogSettings;
 
 /* Copies both switches into the library. With ffmpeg_quiet set, FFmpeg's log
  * is silenced; otherwise FFmpeg's log callback stays as it is. The last call
- * wins. settings must not be NULL (a NULL pointer changes nothing).
+ * wins.
+ * With quiet set, nothing in the library writes to standard output or
+ * standard error: not the timestamped console trace, not the trace texts
+ * that reach standard output beside (or without) a callback table, not the
+ * lines of the filter, the in-memory decoders and the probes. A host that
+ * writes its PCM or container to standard output sets it. Callbacks still
+ * receive their texts, and FFmpeg's own log is left to ffmpeg_quiet and
+ * ff_set_log_callback. Without quiet every line is printed as described at
+ * its function. settings must not be NULL (a NULL pointer changes nothing).
  * Process-wide: call it before other threads use the library. Nothing to
  * release. */
 FLATAV_API void ff_init(const LogSettings *settings);
@@ -455,7 +464,11 @@ struct AudioBuffer {
  * Returns NULL on success, else an error text (a constant or the shared text
  * buffer, valid until the next formatted error). Release with
  * ff_cleanup_decoder, also after a failure; the StreamCopy with
- * ff_clean_streamcopy. */
+ * ff_clean_streamcopy.
+ * In custom-I/O mode the library copies read_packet, seek and io_opaque here
+ * into a block of its own, which FFmpeg's reads go through until
+ * ff_cleanup_decoder: a host may move or copy the record between calls (as
+ * marshalling does), and changing those three fields later has no effect. */
 FLATAV_API const char *ff_decoder_open(DecodeRec *avrec);
 
 /* Pull call. FLATAV_READ_DECODE (and any read_mode outside 0..3): decodes the
@@ -465,10 +478,22 @@ FLATAV_API const char *ff_decoder_open(DecodeRec *avrec);
  * those must hold all PCM of one packet.
  * Returns the bytes written (planar output: all planes together), 0 at the
  * end of input (end_of_stream 1), FLATAV_DECODE_NO_DECODER (-1) no decoder
- * for the stream, FLATAV_DECODE_NO_DESTINATION (-2) neither buf nor abuf,
- * FLATAV_DECODE_FAILED (-4) a decoding error under
- * FLATAV_DECODE_ERRORS_FAIL, FLATAV_DECODE_OUT_OF_MEMORY (-21). Updates
- * position (the end of the last frame, in seconds).
+ * for the stream, FLATAV_DECODE_NO_DESTINATION (-2) neither buf nor abuf, or
+ * planar output without abuf and planes, FLATAV_DECODE_FAILED (-4) a
+ * decoding error under FLATAV_DECODE_ERRORS_FAIL, FLATAV_DECODE_OUT_OF_MEMORY
+ * (-21). Updates position (the end of the last frame, in seconds).
+ * The library flushes the decoder at the end of input, so that no audio is
+ * lost: the frames a decoder still holds (codecs with delay, frame
+ * threading) come out one per call through the same output as the others,
+ * and only then does the call return 0 with end_of_stream 1, as every later
+ * call does. A packet the decoder is not ready for is not dropped: the frames
+ * it is waiting on go out first and the packet is sent again. Planar output
+ * with nowhere to go is an error, not an empty result: error_cb receives
+ * "ff_decode_audio planes = NULL" and the call returns
+ * FLATAV_DECODE_NO_DESTINATION (before reading a packet when the decoder
+ * announces a planar format). A frame whose sample format or channel count
+ * differs from what the planar-to-packed converter was made for gets a new
+ * converter.
  * The other read modes hand out packets instead:
  * FLATAV_READ_PACKET_DURATIONS returns 0 and writes the packet's duration
  * to packet_times; FLATAV_READ_COPY copies the packet to buf when it fits
@@ -499,7 +524,10 @@ FLATAV_API void ff_pkt_free(struct AVPacket *pkt);
  * audio_stream_index (negative: FFmpeg's default stream, see
  * keep_seek_flags). The next decoded frame restarts the position count from
  * there. Returns 0, or the negative FFmpeg error of the seek
- * (AVERROR(EINVAL) on a record that is not open). Nothing to release. */
+ * (AVERROR(EINVAL) on a record that is not open). Nothing to release.
+ * Decoders are not flushed by a seek, except that one flushed at the end of
+ * input (see ff_decode_audio) is reset before it takes the next packet, so
+ * that decoding resumes at the new place. */
 FLATAV_API int32_t ff_seek4(DecodeRec *avrec);
 
 /* Returns the byte position of the source's I/O context
@@ -719,8 +747,8 @@ typedef struct ResampleRec {
     int32_t out_channels;         /* 156: for size arithmetic (host) */
     uint64_t out_channel_layout;  /* 160: channel mask (host) */
     int32_t out_bytes_per_sample; /* 168: bytes of one output sample of one channel (library) */
-    int32_t user_in_ch_count;     /* 172: "user_in_ch_count" option, 0 leaves it unset (host) */
-    int32_t user_out_ch_count;    /* 176: "user_out_ch_count" option, 0 leaves it unset (host) */
+    int32_t user_in_ch_count;     /* 172: "in_channel_count" option, 0 unset, else in_channels (host) */
+    int32_t user_out_ch_count;    /* 176: "out_channel_count" option, 0 unset, else out_channels (host) */
     int32_t dither_method;        /* 180: "dither_method" option, 0 leaves it unset (host) */
     int32_t free_buffer;          /* 184: non-zero lets clean-up free buffer (host) */
     int32_t reserved_188;         /* 188 */
@@ -732,8 +760,17 @@ typedef struct ResampleRec {
 
 /* Sets up the converter: 0, libswresample's error code (the record stays
  * as it was: fix it and call again), or AVERROR(EINVAL) for a format that is
- * not an AVSampleFormat or a planar format of more than one channel; 0 at
- * once when swr is already set. matrix (with
+ * not an AVSampleFormat or a planar format of more than one channel, a
+ * channel mask that does not name in_channels (out_channels) channels, or a
+ * user_in_ch_count (user_out_ch_count) other than 0 and in_channels
+ * (out_channels); 0 at once when swr is already set. The block sizes count
+ * in_channels and out_channels: a converter that read or wrote another
+ * number of channels per sample would run past the host's memory, so the
+ * library refuses any mask or count that disagrees with them. A count that
+ * agrees goes to libswresample as "in_channel_count" ("out_channel_count")
+ * where it has that option (FFmpeg 7 dropped it); either way the converter
+ * works on the layout of the mask, or FFmpeg's default layout of
+ * in_channels (out_channels) when the mask is 0. matrix (with
  * stride) is an optional remix matrix; a refused matrix is reported to
  * callbacks->error_cb, its code returned, and the record needs
  * ff_cleanup_resample before the next set-up. Release with

@@ -324,13 +324,10 @@ TEST(Concurrency, DistinctRecordsOnThreadsGiveTheBytesOfAloneRuns)
     const std::vector<Job> jobs = all_jobs(mlp);
     constexpr int kCopies = 2;
 
-    // The filter and the in-memory decoders print trace lines.
-    testing::internal::CaptureStdout();
     std::vector<Outcome> alone;
     for (const Job &job : jobs)
         alone.push_back(job.run());
     const std::vector<Outcome> together = run_together(jobs, kCopies);
-    testing::internal::GetCapturedStdout();
 
     for (size_t i = 0; i < jobs.size(); i++) {
         SCOPED_TRACE(jobs[i].name);
@@ -364,10 +361,8 @@ TEST_P(SameJobOnManyThreads, GivesTheBytesOfTheAloneRun)
     ASSERT_EQ(jobs.size(), 1u);
     constexpr int kCopies = 6;
 
-    testing::internal::CaptureStdout();
     const Outcome alone = jobs[0].run();
     const std::vector<Outcome> together = run_together(jobs, kCopies);
-    testing::internal::GetCapturedStdout();
 
     ASSERT_EQ(alone.failure, "");
     ASSERT_GT(alone.bytes.size(), 10000u);

@@ -1,11 +1,14 @@
 // What ff_decode_audio tells the host when something is wrong: no buffer,
-// no decoder, damaged packets under each decode_error_mode, a buffer that
-// the host does not grow.
+// no planes, no decoder, damaged packets under each decode_error_mode, a
+// buffer that the host does not grow, a decoder not ready for a packet.
+#include <dlfcn.h>
+
 #include <string>
 
 #include <gtest/gtest.h>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavutil/error.h>
 }
 
@@ -14,6 +17,24 @@ extern "C" {
 #include "test_host.h"
 
 using namespace flatav_test;
+
+// A decoder refuses a packet (AVERROR(EAGAIN)) while output waits in it,
+// which cannot be brought about from outside: calls of this program (the
+// library's objects included) go through here, and while g_refuse_every is
+// positive every such call of that count refuses a packet without looking.
+namespace {
+int g_refuse_every = 0;
+int g_sends = 0;
+}  // namespace
+
+extern "C" int avcodec_send_packet(AVCodecContext *avctx, const AVPacket *avpkt)
+{
+    using Fn = int (*)(AVCodecContext *, const AVPacket *);
+    static const Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "avcodec_send_packet"));
+    if (avpkt && g_refuse_every > 0 && ++g_sends % g_refuse_every == 0)
+        return AVERROR(EAGAIN);
+    return real(avctx, avpkt);
+}
 
 namespace {
 
@@ -34,6 +55,37 @@ TEST(DecodeErrors, NoDestinationAtAll)
     }
     EXPECT_EQ(src.rec.end_of_stream, 1);
     EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), -2);
+}
+
+TEST(DecodeErrors, PlanarOutputWithoutPlanes)
+{
+    OpenedSource src(media_path("aac.m4a"));
+    ASSERT_EQ(src.open(), nullptr);
+    src.rec.audio_stream_index = 0;
+    uint8_t buf[16];
+    EXPECT_EQ(ff_decode_audio(&src.rec, buf, nullptr, nullptr, 0, nullptr), -2);
+    EXPECT_EQ(src.recorder.errors, std::vector<std::string>{"ff_decode_audio planes = NULL"});
+    EXPECT_EQ(src.rec.packet_count, 0) << "no packet is read for nothing";
+}
+
+TEST(DecodeErrors, PacketTheDecoderIsNotReadyForIsSentAgain)
+{
+    const std::string path = media_path("mp3.mp3");
+    OpenedSource src(path);
+    src.rec.packed_output = 1;
+    ASSERT_EQ(src.open(), nullptr);
+    src.rec.audio_stream_index = 0;
+    HostBuffer buffer;
+    std::vector<uint8_t> pcm;
+    int32_t got;
+    g_refuse_every = 3;
+    g_sends = 0;
+    while ((got = ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr)) > 0)
+        pcm.insert(pcm.end(), buffer.get()->data, buffer.get()->data + got);
+    g_refuse_every = 0;
+    EXPECT_EQ(got, 0);
+    EXPECT_GT(g_sends, 30);
+    EXPECT_TRUE(pcm == ffmpeg_pcm(path, 0, "f32le")) << "no packet dropped";
 }
 
 TEST(DecodeErrors, StreamWithoutDecoderContext)

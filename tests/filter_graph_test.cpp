@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include "console.h"
 #include "convert_host.h"
 #include "flatav.h"
 #include "media.h"
@@ -43,9 +44,8 @@ std::vector<uint8_t> run_graph(const FilterCase &f, AVSampleFormat format,
                                const std::vector<uint8_t> &packed, int block_frames)
 {
     FilterRec rec = flatav_test::stereo_filter(format);
-    testing::internal::CaptureStdout();
-    const int32_t setup = setup_af(f.name, f.args, &rec);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    int32_t setup = 0;
+    EXPECT_EQ(flatav_test::stdout_of([&] { setup = setup_af(f.name, f.args, &rec); }), "");
     EXPECT_EQ(setup, 0);
     if (setup != 0)
         return {};

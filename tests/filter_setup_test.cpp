@@ -17,13 +17,13 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "console.h"
 #include "convert_host.h"
 #include "flatav.h"
 
 using flatav_test::clean_printed;
 using flatav_test::PcmSink;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
+using flatav_test::stdout_of;
 
 // The two frame allocations at the end of set-up cannot be made to fail
 // from outside, so calls from this program (the library's objects included)
@@ -116,9 +116,9 @@ TEST_P(FilterSetupFailure, PrintsItsLineTearsDownAndReturnsItsCode)
     FilterRec rec = s16_stereo();
     if (c.spoil)
         c.spoil(rec);
-    CaptureStdout();
-    const int32_t r = setup_af(c.filter, c.args, &rec);
-    EXPECT_EQ(GetCapturedStdout(), c.line_last ? kTeardown + line : line + kTeardown);
+    int32_t r = 0;
+    const std::string printed = stdout_of([&] { r = setup_af(c.filter, c.args, &rec); });
+    EXPECT_EQ(printed, c.line_last ? kTeardown + line : line + kTeardown);
     EXPECT_EQ(r, c.code);
     EXPECT_TRUE(torn_down(rec));
     // Nothing is left for clean_af to do, and nothing is printed.
@@ -133,11 +133,13 @@ TEST(FilterSetup, FrameAllocationFailureTearsDown)
     for (int failing : {0, 1}) {
         SCOPED_TRACE(failing == 0 ? "input frame" : "output frame");
         FilterRec rec = s16_stereo();
-        CaptureStdout();
-        g_frame_alloc_calls_left = failing;
-        const int32_t r = setup_af("volume", "0.5", &rec);
-        g_frame_alloc_calls_left = -1;
-        EXPECT_EQ(GetCapturedStdout(), "setup_af(): av_frame_alloc failed\n" + kTeardown);
+        int32_t r = 0;
+        const std::string printed = stdout_of([&] {
+            g_frame_alloc_calls_left = failing;
+            r = setup_af("volume", "0.5", &rec);
+            g_frame_alloc_calls_left = -1;
+        });
+        EXPECT_EQ(printed, "setup_af(): av_frame_alloc failed\n" + kTeardown);
         EXPECT_EQ(r, AVERROR(ENOMEM));
         EXPECT_TRUE(torn_down(rec));
     }
@@ -271,11 +273,12 @@ TEST_P(FilterPushFailure, TearsTheRecordDown)
         c.spoil(rec);
     PcmSink sink;
     std::vector<uint8_t> block(4096, 9);
-    CaptureStdout();
-    const int32_t r =
-        run_af(&rec, c.null_data ? nullptr : block.data(), c.bytes, &sink, PcmSink::write);
+    int32_t r = 0;
+    const std::string printed = stdout_of([&] {
+        r = run_af(&rec, c.null_data ? nullptr : block.data(), c.bytes, &sink, PcmSink::write);
+    });
     const std::string fill = "run_af(): avcodec_fill_audio_frame failed: " + std::to_string(r);
-    EXPECT_EQ(GetCapturedStdout(), (c.fill_line ? fill + "\n" : "") + kTeardown);
+    EXPECT_EQ(printed, (c.fill_line ? fill + "\n" : "") + kTeardown);
     EXPECT_LT(r, 0);
     EXPECT_NE(r, FLATAV_ERROR_EAGAIN);
     EXPECT_TRUE(torn_down(rec));
@@ -301,10 +304,11 @@ TEST(FilterCleanup, NullAndUnbuiltRecordsAndTwice)
     EXPECT_EQ(run_af(&zero, nullptr, 0, nullptr, nullptr), AVERROR(EINVAL));
 
     FilterRec rec = s16_stereo();
-    CaptureStdout();
-    EXPECT_EQ(setup_af(nullptr, nullptr, &rec), AVERROR(EINVAL));
-    EXPECT_EQ(setup_af("volume", nullptr, nullptr), AVERROR(EINVAL));
-    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(stdout_of([&] {
+                  EXPECT_EQ(setup_af(nullptr, nullptr, &rec), AVERROR(EINVAL));
+                  EXPECT_EQ(setup_af("volume", nullptr, nullptr), AVERROR(EINVAL));
+              }),
+              "");
     EXPECT_TRUE(torn_down(rec));
 
     ASSERT_EQ(setup_af("anull", nullptr, &rec), 0);
@@ -326,9 +330,8 @@ TEST(FilterCleanup, SetUpAgainAfterTeardown)
     FilterRec rec = s16_stereo();
     std::vector<uint8_t> out[3];
     for (int i = 0; i < 3; i++) {
-        CaptureStdout();
-        EXPECT_EQ(setup_af("volume", "0.25", &rec), 0);
-        EXPECT_EQ(GetCapturedStdout(), i == 2 ? kTeardown : "");
+        EXPECT_EQ(stdout_of([&] { EXPECT_EQ(setup_af("volume", "0.25", &rec), 0); }),
+                  i == 2 ? kTeardown : "");
         PcmSink sink;
         push_and_drain(rec, pcm, {static_cast<int32_t>(pcm.size())}, &sink);
         out[i] = sink.packed();

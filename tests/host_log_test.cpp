@@ -48,6 +48,7 @@ protected:
 
 TEST_F(HostLog, MessagesGoToTheCallbackAndStandardOutputOnlyWhenEnabled)
 {
+    set_switches(0, 1);
     CaptureStdout();
     flatav::report_message(nullptr, "%s begin", "step");
     EXPECT_EQ(GetCapturedStdout(), "step begin\n") << "no table: standard output only";
@@ -62,10 +63,20 @@ TEST_F(HostLog, MessagesGoToTheCallbackAndStandardOutputOnlyWhenEnabled)
     CaptureStdout();
     flatav::report_message(&recorder.callbacks, "dropped");
     recorder.callbacks.message_enabled = 1;
+    const HostTextFn message_cb = recorder.callbacks.message_cb;
     recorder.callbacks.message_cb = nullptr;
     flatav::report_message(&recorder.callbacks, "dropped too");
     EXPECT_EQ(GetCapturedStdout(), "");
     EXPECT_EQ(recorder.messages.size(), 1u);
+
+    // Quiet: the host's callback still hears, standard output does not.
+    set_switches(1, 1);
+    recorder.callbacks.message_cb = message_cb;
+    CaptureStdout();
+    flatav::report_message(nullptr, "unheard");
+    flatav::report_message(&recorder.callbacks, "heard");
+    EXPECT_EQ(GetCapturedStdout(), "");
+    EXPECT_EQ(recorder.messages.back(), "heard");
 }
 
 TEST_F(HostLog, ErrorsGoOnlyToTheErrorCallback)

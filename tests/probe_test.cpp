@@ -10,15 +10,12 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "console.h"
 #include "flatav.h"
 #include "media.h"
 #include "test_host.h"
 
 using namespace flatav_test;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
 
 namespace {
 
@@ -109,9 +106,7 @@ TEST(Probe2, MissingFilePrintsToStandardError)
     DecodeRec rec{};
     rec.is_url = 1;
     rec.file_name = path.c_str();
-    CaptureStderr();
-    EXPECT_EQ(ff_probe2(&rec), nullptr);
-    EXPECT_EQ(GetCapturedStderr(),
+    EXPECT_EQ(stderr_of([&] { EXPECT_EQ(ff_probe2(&rec), nullptr); }),
               "avformat_open_input failed (error 'No such file or directory')\n");
 }
 
@@ -129,17 +124,12 @@ TEST(Probe2, HostSourceThroughCustomIo)
 
 TEST(Probe2, SilentReadCallbackGivesNullWithFfmpegsText)
 {
-    LogSettings loud{0, 1};
-    ff_init(&loud);
     MemorySource empty({});
     DecodeRec rec{};
     rec.file_name = "nothing";
     empty.attach(rec);
-    CaptureStdout();
-    const AVInputFormat *format = ff_probe2(&rec);
-    const std::string trace = GetCapturedStdout();
-    LogSettings quiet{1, 1};
-    ff_init(&quiet);
+    const AVInputFormat *format = nullptr;
+    const std::string trace = stdout_of([&] { format = ff_probe2(&rec); });
     EXPECT_EQ(format, nullptr);
     // The trace names the probe's result code, then FFmpeg's text for it.
     const size_t at = trace.find("ret=");

@@ -68,13 +68,14 @@ struct OptionCase {
     double precision;  // "precision"
     int64_t dither;    // "dither_method"
     uint64_t out_mask;
+    int64_t counts;    // "in_channel_count" and "out_channel_count"
 };
 
 void PrintTo(const OptionCase &c, std::ostream *os) { *os << c.name; }
 
 const OptionCase kOptionCases[] = {
-    {"unset_fields_keep_defaults", [](ResampleRec &) {}, SWR_ENGINE_SWR, 20, 0, kStereo},
-    // User channel counts do not stop the set-up.
+    {"unset_fields_keep_defaults", [](ResampleRec &) {}, SWR_ENGINE_SWR, 20, 0, kStereo, 0},
+    // User channel counts that agree with the record do not stop the set-up.
     {"engine_precision_dither_user_counts",
      [](ResampleRec &r) {
          std::strcpy(r.resampler_name, "soxr");
@@ -82,7 +83,7 @@ const OptionCase kOptionCases[] = {
          r.dither_method = SWR_DITHER_TRIANGULAR;
          r.user_in_ch_count = r.user_out_ch_count = 2;
      },
-     SWR_ENGINE_SOXR, 28, SWR_DITHER_TRIANGULAR, kStereo},
+     SWR_ENGINE_SOXR, 28, SWR_DITHER_TRIANGULAR, kStereo, 2},
     // A name that fills its field is read no further.
     {"unterminated_name_zero_masks",
      [](ResampleRec &r) {
@@ -90,7 +91,7 @@ const OptionCase kOptionCases[] = {
          r.in_channel_layout = r.out_channel_layout = 0;
          r.out_channels = 1;
      },
-     SWR_ENGINE_SWR, 20, 0, AV_CH_LAYOUT_MONO},
+     SWR_ENGINE_SWR, 20, 0, AV_CH_LAYOUT_MONO, 0},
 };
 
 class ResampleOptions : public testing::TestWithParam<OptionCase> {};
@@ -118,6 +119,13 @@ TEST_P(ResampleOptions, ReachTheConverter)
     // Layouts in FFmpeg's native order (any other order has no mask).
     EXPECT_EQ(in.u.mask, kStereo);
     EXPECT_EQ(out.u.mask, c.out_mask);
+    // The count options exist before FFmpeg 7 only.
+    int64_t in_count = -1, out_count = -1;
+    if (av_opt_get_int(rec.swr, "in_channel_count", 0, &in_count) >= 0) {
+        av_opt_get_int(rec.swr, "out_channel_count", 0, &out_count);
+        EXPECT_EQ(in_count, c.counts);
+        EXPECT_EQ(out_count, c.counts);
+    }
     av_channel_layout_uninit(&in);
     av_channel_layout_uninit(&out);
 }
@@ -326,6 +334,10 @@ const BadRecord kBadRecords[] = {
      [](ResampleRec &r) { r.in_channel_layout = AV_CH_LAYOUT_5POINT1; }},
     {"output_mask_names_more_channels", false, [](ResampleRec &r) { r.out_channels = 1; }},
     {"zero_in_channels_with_a_mask", false, [](ResampleRec &r) { r.in_channels = 0; }},
+    {"input_count_other_than_in_channels", false,
+     [](ResampleRec &r) { r.user_in_ch_count = 6; }},
+    {"output_count_other_than_out_channels", false,
+     [](ResampleRec &r) { r.user_out_ch_count = 1; }},
     {"planar_stereo_input", false,
      [](ResampleRec &r) { r.in_sample_fmt = AV_SAMPLE_FMT_S16P; }},
     {"planar_stereo_output", false,

@@ -22,11 +22,7 @@ extern "C" FLATAV_API void ff_cleanup_decoder(DecodeRec *avrec)
     avformat_close_input(&avrec->av_format_context);
     report_message(callbacks, "%s, 01", kName);
 
-    if (avrec->avio_context) {
-        // The I/O context may have replaced the buffer it was given.
-        av_freep(&avrec->avio_context->buffer);
-        avio_context_free(&avrec->avio_context);
-    }
+    free_host_io_context(&avrec->avio_context);
     report_message(callbacks, "%s, 02", kName);
 
     if (avrec->audio_info) {

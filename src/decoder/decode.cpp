@@ -1,7 +1,9 @@
 // ff_decode_audio: the pull call. Reads packets until one of the selected
 // stream turns up, then decodes it into the host's memory (read mode 0) or
-// hands the packet out (read modes 1 to 3).
+// hands the packet out (read modes 1 to 3). At the end of the source the
+// decoder gives up the frames it still holds before the end is reported.
 #include <cinttypes>
+#include <climits>
 
 #include "decoder.h"
 #include "ffmpeg_ptr.h"
@@ -15,7 +17,22 @@ constexpr const char *kName = "ff_decode_audio";
 
 enum class Step { next_packet, done };
 
-// The end of the source (or a read error) in read modes 0, 1 and 2.
+// One call in decode mode: where its PCM goes and what went there so far.
+struct DecodeCall {
+    DecodeRec *avrec;
+    AVCodecContext *dec;
+    AVFrame *frame;
+    uint8_t *buf;
+    uint8_t **planes;
+    AudioBuffer *abuf;
+    int32_t *error_count;
+    CallTotals totals;
+    int frames = 0;        // frames copied out in this call
+    bool nowhere = false;  // a planar frame had neither abuf nor planes
+};
+
+// The end of the source (or a read error) in read modes 0, 1 and 2, once
+// the decoder holds nothing more.
 int32_t end_of_input(DecodeRec *avrec, int read_result, const AVPacket *pkt,
                      bool have_destination)
 {
@@ -35,19 +52,18 @@ int32_t end_of_input(DecodeRec *avrec, int read_result, const AVPacket *pkt,
 }
 
 // A decoding error under decode_error_mode: skip (1 counts it) or fail.
-Step decoding_error(DecodeRec *avrec, int code, int32_t *error_count,
-                    int32_t &result)
+Step decoding_error(DecodeCall &c, int code, int32_t &result)
 {
-    switch (avrec->decode_error_mode) {
+    switch (c.avrec->decode_error_mode) {
     case 1:
-        if (error_count)
-            ++*error_count;
+        if (c.error_count)
+            ++*c.error_count;
         return Step::next_packet;
     case 2:
         return Step::next_packet;
     default: {
         char text[kErrorTextSize];
-        report_error(avrec->callbacks, "%s Error while decoding (%d) : %s", kName,
+        report_error(c.avrec->callbacks, "%s Error while decoding (%d) : %s", kName,
                      code, error_text(code, text));
         result = -4;
         return Step::done;
@@ -55,42 +71,93 @@ Step decoding_error(DecodeRec *avrec, int code, int32_t *error_count,
     }
 }
 
-// Sends one packet of the selected stream and copies out every frame it
-// yields. Step::done sets result.
-Step decode_packet(DecodeRec *avrec, AVCodecContext *dec, AVPacket *pkt,
-                   FramePtr &frame, uint8_t *buf, uint8_t **planes,
-                   AudioBuffer *abuf, int32_t *error_count, int32_t &result)
+bool wants_input(int code) { return code == AVERROR(EAGAIN) || code == AVERROR_EOF; }
+
+// Receives and copies out the frames the decoder has ready, at most `most`.
+// Returns the code that stopped it (AVERROR(EAGAIN) or AVERROR_EOF when the
+// decoder has no frame now, or a decoding error), or 0 after `most` frames
+// or a frame that had nowhere to go.
+int receive_frames(DecodeCall &c, int most)
 {
-    if (!frame) {
-        frame.reset(av_frame_alloc());
-        if (!frame) {
-            report_error(avrec->callbacks, "%s out of memory", kName);
-            av_packet_unref(pkt);
-            result = -21;
-            return Step::done;
+    for (int n = 0; n < most; n++) {
+        const int ret = avcodec_receive_frame(c.dec, c.frame);
+        if (ret < 0)
+            return ret;
+        c.frames++;
+        if (decode_audio_frame(c.avrec, c.frame, c.buf, c.planes, c.abuf, c.totals) < 0) {
+            c.nowhere = true;
+            return 0;
         }
     }
+    return 0;
+}
 
-    int ret = avcodec_send_packet(dec, pkt);
+// The result of a call that copied frames out.
+int32_t delivered(const DecodeCall &c) { return c.nowhere ? -2 : c.totals.offset; }
+
+// Sends one packet of the selected stream and copies out every frame it
+// yields. Step::done sets result.
+Step decode_packet(DecodeCall &c, AVPacket *pkt, int32_t &result)
+{
+    int ret = avcodec_send_packet(c.dec, pkt);
+    if (ret == AVERROR(EAGAIN)) {
+        // Frames of earlier packets still wait (a failed receive stopped in
+        // front of them): they go out first, and the packet is sent again
+        // rather than dropped.
+        receive_frames(c, INT_MAX);
+        if (c.nowhere) {
+            av_packet_unref(pkt);
+            result = delivered(c);
+            return Step::done;
+        }
+        ret = avcodec_send_packet(c.dec, pkt);
+    } else if (ret == AVERROR_EOF) {
+        // The end of input drained the decoder, and the source goes on (after
+        // a seek): the decoder starts afresh.
+        avcodec_flush_buffers(c.dec);
+        ret = avcodec_send_packet(c.dec, pkt);
+    }
     av_packet_unref(pkt);
-    if (ret == AVERROR_EOF || ret == AVERROR(EAGAIN))
-        return Step::next_packet;
-    if (ret < 0)
-        return decoding_error(avrec, ret, error_count, result);
+    if (ret < 0 && !wants_input(ret))
+        return decoding_error(c, ret, result);
 
-    ret = avcodec_receive_frame(dec, frame.get());
-    if (ret == AVERROR_EOF || ret == AVERROR(EAGAIN))
-        return Step::next_packet;
-    if (ret < 0)
-        return decoding_error(avrec, ret, error_count, result);
-
-    // One call delivers every frame of this packet, one behind the other.
-    CallTotals totals;
-    do {
-        decode_audio_frame(avrec, frame.get(), buf, planes, abuf, totals);
-    } while (avcodec_receive_frame(dec, frame.get()) >= 0);
-    result = totals.offset;
+    const int frames_before = c.frames;
+    ret = receive_frames(c, INT_MAX);
+    if (c.frames == frames_before && !wants_input(ret))
+        return decoding_error(c, ret, result);
+    if (c.frames == 0)
+        return Step::next_packet;  // the packet only fed the decoder
+    // One call delivers every frame of this packet, one behind the other; an
+    // error after the first ends them.
+    result = delivered(c);
     return Step::done;
+}
+
+// The end of the source in decode mode: the decoder gets its end-of-stream
+// packet and gives up the frames it still holds, one per call, so that a
+// buffer sized for the PCM of one packet takes each. Step::next_packet once
+// it holds none.
+Step drain_decoder(DecodeCall &c, int32_t &result)
+{
+    // Later calls find the packet sent (AVERROR_EOF); AVERROR(EAGAIN) means
+    // frames of the last packet wait in front of it, and it goes in on a
+    // later call.
+    avcodec_send_packet(c.dec, nullptr);
+    for (;;) {
+        const int ret = receive_frames(c, 1);
+        if (ret == 0) {
+            result = delivered(c);
+            return Step::done;
+        }
+        if (wants_input(ret)) {
+            if (c.frames == 0)
+                return Step::next_packet;
+            result = delivered(c);
+            return Step::done;
+        }
+        if (decoding_error(c, ret, result) == Step::done)
+            return Step::done;
+    }
 }
 
 }  // namespace
@@ -128,19 +195,33 @@ extern "C" FLATAV_API int32_t ff_decode_audio(DecodeRec *avrec, uint8_t *buf,
     }
     avrec->end_of_stream = 0;
 
+    const bool packet_mode = avrec->read_mode == 1 || avrec->read_mode == 2;
+    const bool have_destination = buf || abuf;
+    // Planes to write into are checked before a packet is read, so that
+    // none is consumed for nothing.
+    if (!packet_mode && buf && !abuf && !planes && !avrec->packed_output &&
+        av_sample_fmt_is_planar(dec->sample_fmt)) {
+        report_error(avrec->callbacks, "%s planes = NULL", kName);
+        return -2;
+    }
     PacketPtr pkt(av_packet_alloc());
-    if (!pkt) {
+    FramePtr frame(packet_mode ? nullptr : av_frame_alloc());
+    if (!pkt || (!packet_mode && !frame)) {
         report_error(avrec->callbacks, "%s out of memory", kName);
         return -21;
     }
-    FramePtr frame;
-    const bool packet_mode = avrec->read_mode == 1 || avrec->read_mode == 2;
+    DecodeCall call{avrec, dec, frame.get(), buf, planes, abuf, error_count, {}};
+    int32_t result = 0;
     for (;;) {
         int ret = av_read_frame(avrec->av_format_context, pkt.get());
         if (ret == AVERROR(EAGAIN))
             continue;
-        if (ret < 0)
-            return end_of_input(avrec, ret, pkt.get(), buf || abuf);
+        if (ret < 0) {
+            if (!packet_mode && have_destination &&
+                drain_decoder(call, result) == Step::done)
+                return result;
+            return end_of_input(avrec, ret, pkt.get(), have_destination);
+        }
         if (pkt->stream_index != avrec->audio_stream_index) {
             av_packet_unref(pkt.get());
             continue;
@@ -150,14 +231,12 @@ extern "C" FLATAV_API int32_t ff_decode_audio(DecodeRec *avrec, uint8_t *buf,
 
         if (packet_mode)
             return get_raw_packet(avrec, pkt.get(), buf, expected_size);
-        if (!buf && !abuf) {
+        if (!have_destination) {
             report_error(avrec->callbacks, "%s buf = NULL", kName);
             av_packet_unref(pkt.get());
             return -2;
         }
-        int32_t result = 0;
-        if (decode_packet(avrec, dec, pkt.get(), frame, buf, planes, abuf,
-                          error_count, result) == Step::done)
+        if (decode_packet(call, pkt.get(), result) == Step::done)
             return result;
     }
 }

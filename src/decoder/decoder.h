@@ -19,9 +19,15 @@ constexpr int kIoBufferAlloc = kIoBufferSize + AV_INPUT_BUFFER_PADDING_SIZE;
 
 // An I/O context over buffer (kIoBufferSize bytes, which it then owns) that
 // reads through the record's read_packet and seek functions, called with
-// io_opaque; a read of 0 bytes counts as the end of the source. Null when
-// it cannot be allocated.
+// io_opaque; all three are copied now, so the record may move afterwards. A
+// read of 0 bytes counts as the end of the source. Null when it cannot be
+// allocated (buffer is then still the caller's). Release with
+// free_host_io_context.
 AVIOContext *host_io_context(const DecodeRec *avrec, uint8_t *buffer);
+
+// Frees the context, its buffer and the copy of the host's functions, and
+// sets *io to null; a null *io is left alone.
+void free_host_io_context(AVIOContext **io);
 
 // Running totals of one ff_decode_audio call.
 struct CallTotals {
@@ -30,7 +36,8 @@ struct CallTotals {
 };
 
 // Copies one decoded frame into the host's memory and moves the position.
-// Returns the bytes it accounted.
+// Returns the bytes it accounted, or -1 (reported to the host) when a planar
+// frame has neither abuf nor planes to go to.
 int32_t decode_audio_frame(DecodeRec *avrec, AVFrame *frame, uint8_t *buf,
                            uint8_t **planes, AudioBuffer *abuf,
                            CallTotals &totals);

@@ -145,12 +145,14 @@ const ConverterInputFields &converter_input_fields()
 // The converter, once made, stays for the life of the record. A frame it was
 // not made for (another channel count or sample format, which a stream may
 // switch to mid-way) would make it read and write past the buffers, so such
-// a frame gets a converter of its own.
+// a frame gets a converter of its own. A libswresample whose option table
+// does not say where those fields are gets a new converter for every frame:
+// slower, never past the buffers.
 bool converter_fits(SwrContext *swr, const AVFrame *frame)
 {
     const ConverterInputFields &fields = converter_input_fields();
     if (fields.sample_fmt_offset < 0 || fields.layout_offset < 0)
-        return true;  // cannot tell: keep it, as a converter is meant to stay
+        return false;
     const auto *base = reinterpret_cast<const uint8_t *>(swr);
     const auto *in_fmt =
         reinterpret_cast<const enum AVSampleFormat *>(base + fields.sample_fmt_offset);
@@ -217,8 +219,10 @@ int32_t decode_audio_frame(DecodeRec *avrec, AVFrame *frame, uint8_t *buf,
             return 0;
         dst_planes = abuf->planes;
     }
-    if (!dst_planes)
-        return 0;
+    if (!dst_planes) {
+        report_error(avrec->callbacks, "%s planes = NULL", "ff_decode_audio");
+        return -1;
+    }
     totals.need += plane_bytes;
     for (int c = 0; c < channels; c++)
         std::memcpy(dst_planes[c] + (totals.need - plane_bytes),

@@ -2,8 +2,22 @@
 // and seek functions (custom-I/O mode of opening and probing).
 #include "decoder.h"
 
+extern "C" {
+#include <libavutil/mem.h>
+}
+
 namespace flatav {
 namespace {
+
+// What the wrappers need of the host, copied out of the record at open: a
+// host may move or copy its record between calls (C# marshals a struct with
+// delegates that way), and FFmpeg keeps calling with the opaque value it was
+// given. The I/O context owns the block.
+struct HostIo {
+    IoReadFn read;
+    IoSeekFn seek;
+    void *opaque;  // the host's io_opaque
+};
 
 // A read that returns 0 is outside FFmpeg's contract (the end is
 // AVERROR_EOF), yet it is what many hosts' stream APIs return at their end.
@@ -11,26 +25,41 @@ namespace {
 // decoding call would never return: here 0 is the end of the source.
 int read_host(void *opaque, uint8_t *buf, int size)
 {
-    const auto *avrec = static_cast<const DecodeRec *>(opaque);
-    const int32_t got = avrec->read_packet(avrec->io_opaque, buf, size);
+    const auto *io = static_cast<const HostIo *>(opaque);
+    const int32_t got = io->read(io->opaque, buf, size);
     return got == 0 ? AVERROR_EOF : got;
 }
 
 int64_t seek_host(void *opaque, int64_t offset, int whence)
 {
-    const auto *avrec = static_cast<const DecodeRec *>(opaque);
-    return avrec->seek(avrec->io_opaque, offset, whence);
+    const auto *io = static_cast<const HostIo *>(opaque);
+    return io->seek(io->opaque, offset, whence);
 }
 
 }  // namespace
 
 AVIOContext *host_io_context(const DecodeRec *avrec, uint8_t *buffer)
 {
-    // The host's functions get io_opaque as ever; the context holds the
-    // record, which outlives it (clean-up of the record frees it).
-    return avio_alloc_context(buffer, kIoBufferSize, 0, const_cast<DecodeRec *>(avrec),
-                              avrec->read_packet ? read_host : nullptr, nullptr,
-                              avrec->seek ? seek_host : nullptr);
+    auto *host = static_cast<HostIo *>(av_malloc(sizeof(HostIo)));
+    if (!host)
+        return nullptr;
+    *host = HostIo{avrec->read_packet, avrec->seek, avrec->io_opaque};
+    AVIOContext *io = avio_alloc_context(buffer, kIoBufferSize, 0, host,
+                                         host->read ? read_host : nullptr, nullptr,
+                                         host->seek ? seek_host : nullptr);
+    if (!io)
+        av_free(host);
+    return io;
+}
+
+void free_host_io_context(AVIOContext **io)
+{
+    if (!*io)
+        return;
+    // The I/O context may have replaced the buffer it was given.
+    av_freep(&(*io)->buffer);
+    av_freep(&(*io)->opaque);
+    avio_context_free(io);
 }
 
 }  // namespace flatav

@@ -39,11 +39,11 @@ const AVInputFormat *probe_url(const DecodeRec *avrec)
     const AVInputFormat *format = nullptr;
     int ret = avformat_open_input(&fmt_ctx, avrec->file_name, nullptr, nullptr);
     if (ret < 0) {
-        std::fprintf(stderr, "avformat_open_input failed (error '%s')\n",
-                     error_text(ret, text));
+        console_print(stderr, "avformat_open_input failed (error '%s')\n",
+                      error_text(ret, text));
     } else if ((ret = avformat_find_stream_info(fmt_ctx, nullptr)) < 0) {
-        std::fprintf(stderr, "avformat_find_stream_info failed (error '%s')\n",
-                     error_text(ret, text));
+        console_print(stderr, "avformat_find_stream_info failed (error '%s')\n",
+                      error_text(ret, text));
     } else {
         format = fmt_ctx->iformat;
     }
@@ -68,9 +68,7 @@ const AVInputFormat *probe_custom_io(const DecodeRec *avrec)
     const int ret = av_probe_input_buffer(io, &format, avrec->file_name, nullptr, 0, 0);
     console_log("%s(): 04, ret=%d, fmt=%u, avrec->file_name=%s\n", kName, ret,
                 (unsigned)(uintptr_t)format, name_or_null(avrec->file_name));
-    // The I/O context may have replaced the block it was given.
-    av_freep(&io->buffer);
-    avio_context_free(&io);
+    free_host_io_context(&io);
     if (ret != 0) {
         char text[kErrorTextSize];
         console_log("%s(): %s", kName, error_text(ret, text));

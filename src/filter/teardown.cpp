@@ -15,6 +15,8 @@ namespace flatav {
 
 void filter_print(const char *fmt, ...)
 {
+    if (quiet())
+        return;
     va_list args;
     va_start(args, fmt);
     std::vprintf(fmt, args);

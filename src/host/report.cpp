@@ -54,18 +54,34 @@ void report_error(const HostCallbacks *callbacks, const char *fmt, ...)
         callbacks->error_cb(callbacks->user_data, text);
 }
 
+bool quiet() { return log_settings().quiet != 0; }
+
+void console_print(std::FILE *stream, const char *fmt, ...)
+{
+    if (quiet())
+        return;
+    va_list args;
+    va_start(args, fmt);
+    std::vfprintf(stream, fmt, args);
+    va_end(args);
+}
+
 void report_message(const HostCallbacks *callbacks, const char *fmt, ...)
 {
-    if (callbacks && (!callbacks->message_cb || !callbacks->message_enabled))
+    const bool to_host = callbacks && callbacks->message_cb && callbacks->message_enabled;
+    if (callbacks && !to_host)
+        return;
+    if (!to_host && quiet())
         return;
     char text[kTextSize];
     va_list args;
     va_start(args, fmt);
     format_v(text, fmt, args);
     va_end(args);
-    if (callbacks)
+    if (to_host)
         callbacks->message_cb(callbacks->user_data, text);
-    std::puts(text);
+    if (!quiet())
+        std::puts(text);
 }
 
 void trace(const HostCallbacks *callbacks, const char *fmt, ...)
@@ -99,7 +115,7 @@ char *format_into(char *buffer, const char *fmt, ...)
 
 void console_log(const char *fmt, ...)
 {
-    if (log_settings().quiet)
+    if (quiet())
         return;
     char text[kTextSize];
     va_list args;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 #include "flatav.h"
 
@@ -26,7 +27,8 @@ void report_error(const HostCallbacks *callbacks, const char *fmt, ...)
 
 // Formats a trace text. A null table sends it to standard output; a table
 // with message_cb set and message_enabled non-zero sends it to message_cb and
-// then to standard output; any other table drops it.
+// then to standard output; any other table drops it. Standard output gets
+// nothing while quiet() holds.
 void report_message(const HostCallbacks *callbacks, const char *fmt, ...)
     FLATAV_PRINTF(2, 3);
 
@@ -41,6 +43,14 @@ const char *format_static(const char *fmt, ...) FLATAV_PRINTF(1, 2);
 
 // Formats into a caller buffer of kTextSize bytes; returns that buffer.
 char *format_into(char *buffer, const char *fmt, ...) FLATAV_PRINTF(2, 3);
+
+// Whether ff_init's quiet switch is on: the library then writes nothing to
+// standard output or standard error, whatever the call.
+bool quiet();
+
+// A plain console line to stream (stdout or stderr), printf-style; nothing
+// while quiet() holds.
+void console_print(std::FILE *stream, const char *fmt, ...) FLATAV_PRINTF(2, 3);
 
 // Timestamped console trace "[hh:mm:ss] text", one newline per line;
 // silent while the quiet switch is on.

@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include "host/report.h"
 #include "memdecode.h"
 
 namespace {
@@ -133,12 +134,12 @@ extern "C" FLATAV_API int32_t ff_decode_buffer(BufferDecodeRec *rec, const uint8
 
     const AVSampleFormat format = (AVSampleFormat)frame->format;
     const char *format_name = av_get_sample_fmt_name(format);
-    printf("%s(): planar=%s, name=%s, sample_rate=%d\n", kDecodeName,
-           av_sample_fmt_is_planar(format) ? "YES" : "NO",
-           format_name ? format_name : "(null)", ctx->sample_rate);
+    flatav::console_print(stdout, "%s(): planar=%s, name=%s, sample_rate=%d\n", kDecodeName,
+                          av_sample_fmt_is_planar(format) ? "YES" : "NO",
+                          format_name ? format_name : "(null)", ctx->sample_rate);
     const int n = record_frame_bytes(rec, frame->nb_samples);
-    printf("%s(): size=%d, nb_samples=%d, data_size=%d\n", kDecodeName, size,
-           frame->nb_samples, n);
+    flatav::console_print(stdout, "%s(): size=%d, nb_samples=%d, data_size=%d\n",
+                          kDecodeName, size, frame->nb_samples, n);
     if (n > 0)
         copy_first_plane(frame, n, dst);
     av_frame_unref(frame);

@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "host/report.h"
 #include "memdecode.h"
 
 using namespace flatav;
@@ -26,17 +27,17 @@ bool valid_arguments(MemReadFn read_fn, PcmWriteFn write_fn, int32_t codec_selec
                      int32_t buffer_alloc, int32_t refill_size)
 {
     if (selected_codec(codec_select) == AV_CODEC_ID_NONE) {
-        printf("%s(): codec_select=%d is not supported, only 1 (MLP)\n", kName,
-               codec_select);
+        console_print(stdout, "%s(): codec_select=%d is not supported, only 1 (MLP)\n",
+                      kName, codec_select);
         return false;
     }
     if (!read_fn || !write_fn) {
-        printf("%s(): read_fn and write_fn are both required\n", kName);
+        console_print(stdout, "%s(): read_fn and write_fn are both required\n", kName);
         return false;
     }
     if (refill_size <= 0 || refill_size > buffer_alloc) {
-        printf("%s(): refill_size=%d must be between 1 and buffer_alloc=%d\n", kName,
-               refill_size, buffer_alloc);
+        console_print(stdout, "%s(): refill_size=%d must be between 1 and buffer_alloc=%d\n",
+                      kName, refill_size, buffer_alloc);
         return false;
     }
     return true;
@@ -50,13 +51,13 @@ bool allocate(MemDecodeRec *rec, int32_t buffer_alloc)
     rec->input_buffer =
         (uint8_t *)av_mallocz((size_t)buffer_alloc + AV_INPUT_BUFFER_PADDING_SIZE);
     if (!rec->input_buffer) {
-        printf("%s(): av_mallocz failed for an input buffer of %d bytes\n", kName,
-               buffer_alloc);
+        console_print(stdout, "%s(): av_mallocz failed for an input buffer of %d bytes\n",
+                      kName, buffer_alloc);
         return false;
     }
     rec->packet = av_packet_alloc();
     if (!rec->packet) {
-        printf("%s(): av_packet_alloc failed\n", kName);
+        console_print(stdout, "%s(): av_packet_alloc failed\n", kName);
         return false;
     }
     return true;
@@ -66,27 +67,27 @@ bool open_decoder(MemDecodeRec *rec, AVCodecID id)
 {
     rec->codec = avcodec_find_decoder(id);
     if (!rec->codec) {
-        printf("%s(): avcodec_find_decoder failed\n", kName);
+        console_print(stdout, "%s(): avcodec_find_decoder failed\n", kName);
         return false;
     }
     rec->parser = av_parser_init(rec->codec->id);
     if (!rec->parser) {
-        printf("%s(): av_parser_init failed, avrec->codec->id=%d\n", kName,
-               (int)rec->codec->id);
+        console_print(stdout, "%s(): av_parser_init failed, avrec->codec->id=%d\n", kName,
+                      (int)rec->codec->id);
         return false;
     }
     rec->codec_context = avcodec_alloc_context3(rec->codec);
     if (!rec->codec_context) {
-        printf("%s(): avcodec_alloc_context3 failed\n", kName);
+        console_print(stdout, "%s(): avcodec_alloc_context3 failed\n", kName);
         return false;
     }
     if (avcodec_open2(rec->codec_context, rec->codec, nullptr) < 0) {
-        printf("%s(): avcodec_open2 failed\n", kName);
+        console_print(stdout, "%s(): avcodec_open2 failed\n", kName);
         return false;
     }
     rec->frame = av_frame_alloc();
     if (!rec->frame) {
-        printf("%s(): av_frame_alloc failed\n", kName);
+        console_print(stdout, "%s(): av_frame_alloc failed\n", kName);
         return false;
     }
     return true;
@@ -103,7 +104,7 @@ extern "C" FLATAV_API MemDecodeRec *mem_init(void *user, MemReadFn read_fn,
 
     auto *rec = (MemDecodeRec *)av_mallocz(sizeof(MemDecodeRec));
     if (!rec) {
-        printf("%s(): av_mallocz failed for the record\n", kName);
+        console_print(stdout, "%s(): av_mallocz failed for the record\n", kName);
         return nullptr;
     }
     rec->user = user;

@@ -40,6 +40,23 @@ bool fits_one_plane(int32_t format, uint64_t mask, int32_t channels)
     return channels <= 1 || !av_sample_fmt_is_planar(static_cast<AVSampleFormat>(format));
 }
 
+// A channel count beside the layout: libswresample would read (or write)
+// that many channels per sample, while the sizes of the host's blocks count
+// in_channels (out_channels). Only the same count keeps the two in step.
+bool count_agrees(int32_t count, int32_t channels)
+{
+    return count == 0 || count == channels;
+}
+
+// The host's channel count under libswresample's own option name. FFmpeg 7
+// has no such option any more; the layout set from the same count already
+// says it there.
+void set_channel_count(SwrContext *swr, const char *option, int32_t count)
+{
+    if (count != 0 && av_opt_find(swr, option, nullptr, 0, 0))
+        av_opt_set_int(swr, option, count, 0);
+}
+
 // The converter's layout for a channel mask. A zero mask names no channels,
 // so the count the host gave for its size arithmetic picks FFmpeg's default
 // layout instead.
@@ -67,10 +84,8 @@ void set_options(ResampleRec *rec)
     console_log("%s(): input_sample_format=%s, output_sample_format=%s\n", kName,
                 sample_format_name(rec->in_sample_fmt),
                 sample_format_name(rec->out_sample_fmt));
-    if (rec->user_in_ch_count != 0)
-        av_opt_set_int(swr, "user_in_ch_count", rec->user_in_ch_count, 0);
-    if (rec->user_out_ch_count != 0)
-        av_opt_set_int(swr, "user_out_ch_count", rec->user_out_ch_count, 0);
+    set_channel_count(swr, "in_channel_count", rec->user_in_ch_count);
+    set_channel_count(swr, "out_channel_count", rec->user_out_ch_count);
 
     set_layout(swr, "in_chlayout", rec->in_channel_layout, rec->in_channels);
     av_opt_set_int(swr, "in_sample_rate", rec->in_sample_rate, 0);
@@ -105,7 +120,9 @@ extern "C" FLATAV_API int32_t ff_init_resample(ResampleRec *rec, const double *m
     if (!is_sample_format(rec->in_sample_fmt) || !is_sample_format(rec->out_sample_fmt))
         return AVERROR(EINVAL);
     if (!fits_one_plane(rec->in_sample_fmt, rec->in_channel_layout, rec->in_channels) ||
-        !fits_one_plane(rec->out_sample_fmt, rec->out_channel_layout, rec->out_channels))
+        !fits_one_plane(rec->out_sample_fmt, rec->out_channel_layout, rec->out_channels) ||
+        !count_agrees(rec->user_in_ch_count, rec->in_channels) ||
+        !count_agrees(rec->user_out_ch_count, rec->out_channels))
         return AVERROR(EINVAL);
     rec->swr = swr_alloc();
     if (!rec->swr)

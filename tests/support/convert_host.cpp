@@ -11,6 +11,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include "console.h"
 #include "media.h"
 
 namespace flatav_test {
@@ -76,11 +77,10 @@ FilterRec stereo_filter(int32_t sample_fmt)
 std::string clean_printed(FilterRec &rec)
 {
     FilterRec *handle = &rec;
-    testing::internal::CaptureStdout();
-    clean_af(&handle);
+    const std::string printed = stdout_of([&] { clean_af(&handle); });
     // The host's variable keeps its value.
     EXPECT_EQ(handle, &rec);
-    return testing::internal::GetCapturedStdout();
+    return printed;
 }
 
 }  // namespace flatav_test

@@ -1,15 +1,13 @@
 // A host of the memory-source decoder: delivers a byte vector through a
 // MemReadFn in chunks, with reads that fail on request, and collects what
-// the PcmWriteFn receives; and the capture of what the library prints.
+// the PcmWriteFn receives.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "console.h"
 #include "flatav.h"
 
 namespace flatav_test {
@@ -38,16 +36,5 @@ struct MemHost {
     // mem_init with this host as the user value, MLP.
     MemDecodeRec *open(int32_t buffer_alloc, int32_t refill_size);
 };
-
-// What f prints to standard output (the library's trace lines go there).
-template <typename F>
-std::string stdout_of(F &&f)
-{
-    fflush(stdout);
-    testing::internal::CaptureStdout();
-    f();
-    fflush(stdout);
-    return testing::internal::GetCapturedStdout();
-}
 
 }  // namespace flatav_test
