@@ -486,7 +486,6 @@ void check_decode(const std::string &path, std::vector<int> *decodable)
         EXPECT_TRUE(by_io.bytes == by_url.bytes)
             << by_io.bytes.size() << " bytes against " << by_url.bytes.size();
 
-        AVCodecContext *dec = url.rec.audio_info[i].av_codec_context;
         const char *format = raw_format(url.rec.audio_info[i].output_sample_fmt);
         const ToolPcm tool = tool_pcm(path, i, format ? format : "s16le");
         EXPECT_EQ(tool.errors, by_url.failed_calls);
