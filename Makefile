@@ -22,7 +22,7 @@ CMAKE_FLAGS ?=
 
 PACKAGES := cmake ninja-build g++ pkg-config \
 	libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavfilter-dev \
-	ffmpeg libgtest-dev libgmock-dev libbenchmark-dev \
+	ffmpeg jq libgtest-dev libgmock-dev libbenchmark-dev \
 	python3-clang python3-pip python3-numpy mono-mcs mono-runtime fp-compiler
 
 .PHONY: deps build run test test-asan test-tsan install test-install bench fuzz-build fuzz fuzz-smoke fuzz-valgrind bindings clean

@@ -186,6 +186,37 @@ namespace Flatav
         [FieldOffset(24)] public IntPtr mime_type;
     }
 
+    [StructLayout(LayoutKind.Explicit, Size = 16)]
+    public unsafe struct FlatavTag
+    {
+        [FieldOffset(0)] public IntPtr key;
+        [FieldOffset(8)] public IntPtr value;
+    }
+
+    [StructLayout(LayoutKind.Explicit, Size = 48)]
+    public unsafe struct FlatavChapter
+    {
+        [FieldOffset(0)] public long id;
+        [FieldOffset(8)] public FlatavRational time_base;
+        [FieldOffset(16)] public long start;
+        [FieldOffset(24)] public long end;
+        [FieldOffset(32)] public FlatavTag* tags;
+        [FieldOffset(40)] public int nb_tags;
+        [FieldOffset(44)] public int reserved_44;
+    }
+
+    [StructLayout(LayoutKind.Explicit, Size = 40)]
+    public unsafe struct OutputTags
+    {
+        [FieldOffset(0)] public FlatavTag* container_tags;
+        [FieldOffset(8)] public FlatavTag* stream_tags;
+        [FieldOffset(16)] public FlatavChapter* chapters;
+        [FieldOffset(24)] public int nb_container_tags;
+        [FieldOffset(28)] public int nb_stream_tags;
+        [FieldOffset(32)] public int nb_chapters;
+        [FieldOffset(36)] public int reserved_36;
+    }
+
     [StructLayout(LayoutKind.Explicit, Size = 368)]
     public unsafe struct EncodeRec
     {
@@ -214,7 +245,8 @@ namespace Flatav
         [FieldOffset(136)] public IntPtr write_packet;
         [FieldOffset(144)] public IntPtr seek;
         [FieldOffset(152)] public HostCallbacks* callbacks;
-        [FieldOffset(160)] public fixed byte reserved_160[16];
+        [FieldOffset(160)] public OutputTags* tags;
+        [FieldOffset(168)] public fixed byte reserved_168[8];
         [FieldOffset(176)] public int bit_rate;
         [FieldOffset(180)] public int sample_fmt;
         [FieldOffset(184)] public int requested_sample_fmt;

@@ -64,6 +64,9 @@ type
   PDecodeRec = ^DecodeRec;
   PAudioBuffer = ^AudioBuffer;
   PFlatavProbeData = ^FlatavProbeData;
+  PFlatavTag = ^FlatavTag;
+  PFlatavChapter = ^FlatavChapter;
+  POutputTags = ^OutputTags;
   PEncodeRec = ^EncodeRec;
   PResampleRec = ^ResampleRec;
   PBufferDecodeRec = ^BufferDecodeRec;
@@ -218,6 +221,31 @@ type
     mime_type: PAnsiChar;  { 24 }
   end;
 
+  FlatavTag = packed record
+    key: PAnsiChar;  { 0 }
+    value: PAnsiChar;  { 8 }
+  end;
+
+  FlatavChapter = packed record
+    id: Int64;  { 0 }
+    time_base: FlatavRational;  { 8 }
+    start: Int64;  { 16 }
+    end_: Int64;  { 24 }
+    tags: PFlatavTag;  { 32 }
+    nb_tags: Int32;  { 40 }
+    reserved_44: Int32;  { 44 }
+  end;
+
+  OutputTags = packed record
+    container_tags: PFlatavTag;  { 0 }
+    stream_tags: PFlatavTag;  { 8 }
+    chapters: PFlatavChapter;  { 16 }
+    nb_container_tags: Int32;  { 24 }
+    nb_stream_tags: Int32;  { 28 }
+    nb_chapters: Int32;  { 32 }
+    reserved_36: Int32;  { 36 }
+  end;
+
   EncodeRec = packed record
     opened: Int32;  { 0 }
     reserved_4: array[0..11] of UInt8;  { 4 }
@@ -244,7 +272,8 @@ type
     write_packet: IoWriteFn;  { 136 }
     seek: IoSeekFn;  { 144 }
     callbacks: PHostCallbacks;  { 152 }
-    reserved_160: array[0..15] of UInt8;  { 160 }
+    tags: POutputTags;  { 160 }
+    reserved_168: array[0..7] of UInt8;  { 168 }
     bit_rate: Int32;  { 176 }
     sample_fmt: Int32;  { 180 }
     requested_sample_fmt: Int32;  { 184 }

@@ -85,6 +85,18 @@ class FlatavProbeData(ctypes.Structure):
     pass
 
 
+class FlatavTag(ctypes.Structure):
+    pass
+
+
+class FlatavChapter(ctypes.Structure):
+    pass
+
+
+class OutputTags(ctypes.Structure):
+    pass
+
+
 class EncodeRec(ctypes.Structure):
     pass
 
@@ -243,6 +255,31 @@ FlatavProbeData._fields_ = [
     ("mime_type", ctypes.c_char_p),  # 24
 ]
 
+FlatavTag._fields_ = [
+    ("key", ctypes.c_char_p),  # 0
+    ("value", ctypes.c_char_p),  # 8
+]
+
+FlatavChapter._fields_ = [
+    ("id", ctypes.c_int64),  # 0
+    ("time_base", FlatavRational),  # 8
+    ("start", ctypes.c_int64),  # 16
+    ("end", ctypes.c_int64),  # 24
+    ("tags", ctypes.POINTER(FlatavTag)),  # 32
+    ("nb_tags", ctypes.c_int32),  # 40
+    ("reserved_44", ctypes.c_int32),  # 44
+]
+
+OutputTags._fields_ = [
+    ("container_tags", ctypes.POINTER(FlatavTag)),  # 0
+    ("stream_tags", ctypes.POINTER(FlatavTag)),  # 8
+    ("chapters", ctypes.POINTER(FlatavChapter)),  # 16
+    ("nb_container_tags", ctypes.c_int32),  # 24
+    ("nb_stream_tags", ctypes.c_int32),  # 28
+    ("nb_chapters", ctypes.c_int32),  # 32
+    ("reserved_36", ctypes.c_int32),  # 36
+]
+
 EncodeRec._fields_ = [
     ("opened", ctypes.c_int32),  # 0
     ("reserved_4", ctypes.c_uint8 * 12),  # 4
@@ -269,7 +306,8 @@ EncodeRec._fields_ = [
     ("write_packet", IoWriteFn),  # 136
     ("seek", IoSeekFn),  # 144
     ("callbacks", ctypes.POINTER(HostCallbacks)),  # 152
-    ("reserved_160", ctypes.c_uint8 * 16),  # 160
+    ("tags", ctypes.POINTER(OutputTags)),  # 160
+    ("reserved_168", ctypes.c_uint8 * 8),  # 168
     ("bit_rate", ctypes.c_int32),  # 176
     ("sample_fmt", ctypes.c_int32),  # 180
     ("requested_sample_fmt", ctypes.c_int32),  # 184
