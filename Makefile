@@ -8,6 +8,7 @@
 # make fuzz  - every fuzz target for FUZZ_SECONDS each (clang, libFuzzer)
 # make fuzz-smoke - every fuzz target for 60 s each
 # make fuzz-valgrind - what fuzzing kept, replayed under valgrind (sees FFmpeg's own writes)
+# make bindings - regenerate the Python, C# and Pascal bindings from include/flatav.h
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -21,9 +22,10 @@ CMAKE_FLAGS ?=
 
 PACKAGES := cmake ninja-build g++ pkg-config \
 	libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavfilter-dev \
-	ffmpeg jq libgtest-dev libgmock-dev libbenchmark-dev
+	ffmpeg jq libgtest-dev libgmock-dev libbenchmark-dev \
+	python3-clang python3-pip python3-numpy mono-mcs mono-runtime fp-compiler
 
-.PHONY: deps build run test test-asan test-tsan install test-install bench fuzz-build fuzz fuzz-smoke fuzz-valgrind clean
+.PHONY: deps build run test test-asan test-tsan install test-install bench fuzz-build fuzz fuzz-smoke fuzz-valgrind bindings clean
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
@@ -87,6 +89,9 @@ fuzz-smoke: fuzz-build
 fuzz-valgrind: build
 	@bash scripts/install-deps.sh valgrind
 	bash fuzz/valgrind.sh $(BUILD) $(FUZZ_BUILD)
+
+bindings: deps
+	/usr/bin/python3 bindings/generate.py
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
