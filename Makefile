@@ -11,6 +11,7 @@
 # make fuzz  - every fuzz target for FUZZ_SECONDS each (clang, libFuzzer)
 # make fuzz-smoke - every fuzz target for 60 s each
 # make fuzz-valgrind - what fuzzing kept, replayed under valgrind (sees FFmpeg's own writes)
+# make bindings - regenerate the Python, C# and Pascal bindings from include/flatav.h
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -24,12 +25,16 @@ CMAKE_FLAGS ?=
 
 PACKAGES := cmake ninja-build g++ pkg-config \
 	libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavfilter-dev \
-	ffmpeg libgtest-dev libgmock-dev libbenchmark-dev
+	ffmpeg jq libgtest-dev libgmock-dev libbenchmark-dev \
+	python3-clang python3-pip python3-numpy mono-mcs mono-runtime fp-compiler
 
-.PHONY: deps build run test test-asan test-tsan test-ffmpeg7 install test-install bench-build bench bench-counts bench-ffmpeg7 fuzz-build fuzz fuzz-smoke fuzz-valgrind clean
+.PHONY: deps print-packages build run test test-asan test-tsan test-ffmpeg7 install test-install bench-build bench bench-counts bench-ffmpeg7 fuzz-build fuzz fuzz-smoke fuzz-valgrind bindings clean
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
+
+print-packages:
+	@echo $(PACKAGES)
 
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
@@ -102,6 +107,9 @@ fuzz-smoke: fuzz-build
 fuzz-valgrind: build
 	@bash scripts/install-deps.sh valgrind
 	bash fuzz/valgrind.sh $(BUILD) $(FUZZ_BUILD)
+
+bindings: deps
+	/usr/bin/python3 bindings/generate.py
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) build-ffmpeg7 build-bench-ffmpeg7

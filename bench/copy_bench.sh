@@ -28,7 +28,7 @@ printf '%-12s %-6s %10s %10s %8s\n' file to flatav ffmpeg ratio
 for pair in long.mp3:mp3 long.m4a:m4a; do
   in="$media/${pair%%:*}"
   ext=${pair##*:}
-  a=$(median_time "$flatav" copy "$in" "$tmp/flatav.$ext")
+  a=$(median_time "$flatav" copy -y "$in" "$tmp/flatav.$ext")
   b=$(median_time ffmpeg -nostdin -v error -y -i "$in" -map 0:a -c copy "$tmp/ffmpeg.$ext")
   printf '%-12s %-6s %10.3f %10.3f %8.3f\n' "${pair%%:*}" "$ext" "$a" "$b" \
     "$(echo "$a / $b" | bc -l)"

@@ -593,6 +593,40 @@ FLATAV_API void ff_clean_streamcopy(StreamCopy **field);
  * Encoder and stream-copy writer
  * ---------------------------------------------------------------------- */
 
+/* One metadata entry (16 bytes): zero-terminated UTF-8 texts. */
+typedef struct FlatavTag {
+    const char *key;    /*  0 */
+    const char *value;  /*  8 */
+} FlatavTag;
+
+/* One chapter (48 bytes): its bounds in ticks of time_base, and its tags. */
+typedef struct FlatavChapter {
+    int64_t id;                /*  0: the chapter's id, unique in the output */
+    FlatavRational time_base;  /*  8: seconds per tick of start and end */
+    int64_t start;             /* 16: first tick */
+    int64_t end;               /* 24: tick after the last */
+    const FlatavTag *tags;     /* 32: nb_tags entries (title...), NULL when none */
+    int32_t nb_tags;           /* 40 */
+    int32_t reserved_44;       /* 44 */
+} FlatavChapter;
+
+/* Tags and chapters to write into an output (40 bytes), given through
+ * EncodeRec.tags. The host owns the record and everything it points to; the
+ * library reads them during ff_open_encoder or ff_open_encoder_raw only and
+ * keeps copies, so they may go as soon as the open returns. Each muxer
+ * writes what its container holds (ID3 frames, Vorbis comments, MP4 atoms,
+ * Matroska tags and chapters) and leaves the rest out; keys are FFmpeg's
+ * generic ones ("title", "artist", "album", "date", "track"...). */
+typedef struct OutputTags {
+    const FlatavTag *container_tags;  /*  0: the file's own tags */
+    const FlatavTag *stream_tags;     /*  8: the audio stream's tags */
+    const FlatavChapter *chapters;    /* 16: in order of start */
+    int32_t nb_container_tags;        /* 24 */
+    int32_t nb_stream_tags;           /* 28 */
+    int32_t nb_chapters;              /* 32 */
+    int32_t reserved_36;              /* 36 */
+} OutputTags;
+
 /* The encoder record (368 bytes), shared by encoding and the stream-copy
  * writer. Zero-fill it, set the host fields, then ff_open_encoder or
  * ff_open_encoder_raw; release what it holds with ff_cleanup_encoder. */
@@ -622,7 +656,8 @@ typedef struct EncodeRec {
     IoWriteFn write_packet;                     /* 136: receives every byte of the container (host) */
     IoSeekFn seek;                              /* 144: NULL makes the output non-seekable (host) */
     HostCallbacks *callbacks;                   /* 152: error and trace texts, may be NULL (host) */
-    uint8_t reserved_160[16];                   /* 160 */
+    const OutputTags *tags;                     /* 160: tags and chapters for the output, NULL: none (host) */
+    uint8_t reserved_168[8];                    /* 168 */
     int32_t bit_rate;                           /* 176: bit/s for the encoder and the stream (host) */
     int32_t sample_fmt;                         /* 180: FLATAV_SAMPLE_FMT_* given to the encoder (host, then library) */
     int32_t requested_sample_fmt;               /* 184: FLATAV_SAMPLE_FMT_* of the host's PCM (host) */
@@ -649,7 +684,7 @@ typedef struct EncodeRec {
 
 /* Opens an output with one audio stream and an encoder; the container bytes
  * go to write_packet/seek (seek NULL: the muxer sees an output that cannot
- * seek). Returns NULL on success, else an error text (a constant, or the
+ * seek). The header carries tags and chapters when tags is set. Returns NULL on success, else an error text (a constant, or the
  * shared text buffer for "avformat_write_header failed %d"). Release with
  * ff_cleanup_encoder; a failed open has already released what it made. */
 FLATAV_API const char *ff_open_encoder(EncodeRec *avrec);
@@ -675,7 +710,7 @@ FLATAV_API void ff_cleanup_encoder(EncodeRec *avrec);
 
 /* Opens an output for stream copy: the stream copies the parameters of
  * streamcopy->data[streamcopy->stream_index], or declares MP3 without
- * stream-copy data. Returns NULL on success, else an error text (as for
+ * stream-copy data. The header carries tags and chapters when tags is set. Returns NULL on success, else an error text (as for
  * ff_open_encoder). Release with ff_cleanup_encoder. */
 FLATAV_API const char *ff_open_encoder_raw(EncodeRec *avrec);
 

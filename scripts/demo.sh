@@ -32,14 +32,14 @@ echo "== flatav info $demo/demo.mka"
 "$flatav" info "$demo/demo.mka"
 echo
 echo "== flatav decode $demo/demo.mka $demo/demo.raw"
-"$flatav" decode "$demo/demo.mka" "$demo/demo.raw"
+"$flatav" decode -y "$demo/demo.mka" "$demo/demo.raw"
 echo
 echo "== flatav encoders"
 "$flatav" encoders
 for out in demo.flac demo.mp3; do
   echo
   echo "== flatav transcode $demo/demo.mka $demo/$out"
-  "$flatav" transcode "$demo/demo.mka" "$demo/$out"
+  "$flatav" transcode -y "$demo/demo.mka" "$demo/$out"
   echo
   echo "== flatav info $demo/$out"
   "$flatav" info "$demo/$out"

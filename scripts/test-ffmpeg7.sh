@@ -25,12 +25,11 @@ root=${FLATAV_FFMPEG7_ROOT:-$cache/debian13-root}
 mirror=${FLATAV_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 corpus=${FLATAV_CORPUS:-$src/../shared/corpus}
 jobs=${JOBS:-$(nproc)}
-# What the build, the tests and the callgrind benchmarks need; a change here
+# What `make test` installs on the host, and what the root lacks beside it
+# (`script`, and the callgrind benchmarks' tools); a change of the list
 # installs into the kept root on the next run.
-packages="cmake ninja-build g++ pkg-config make
-  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libavfilter-dev
-  ffmpeg libgtest-dev libgmock-dev libbenchmark-dev bsdutils bsdextrautils
-  valgrind python3 bc"
+packages="$(make -s --no-print-directory -C "$src" print-packages)
+  make bsdutils bsdextrautils valgrind python3 bc"
 packages=$(echo $packages)  # one line, as the stamp keeps it
 
 # Mounts are made in a mount namespace of this run's own, so none outlives

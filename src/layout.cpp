@@ -166,6 +166,28 @@ PIN(AudioBuffer, reserved_12, 12);
 PIN(AudioBuffer, data, 16);
 PIN(AudioBuffer, planes, 24);
 
+static_assert(sizeof(FlatavTag) == 16, "FlatavTag size");
+PIN(FlatavTag, key, 0);
+PIN(FlatavTag, value, 8);
+
+static_assert(sizeof(FlatavChapter) == 48, "FlatavChapter size");
+PIN(FlatavChapter, id, 0);
+PIN(FlatavChapter, time_base, 8);
+PIN(FlatavChapter, start, 16);
+PIN(FlatavChapter, end, 24);
+PIN(FlatavChapter, tags, 32);
+PIN(FlatavChapter, nb_tags, 40);
+PIN(FlatavChapter, reserved_44, 44);
+
+static_assert(sizeof(OutputTags) == 40, "OutputTags size");
+PIN(OutputTags, container_tags, 0);
+PIN(OutputTags, stream_tags, 8);
+PIN(OutputTags, chapters, 16);
+PIN(OutputTags, nb_container_tags, 24);
+PIN(OutputTags, nb_stream_tags, 28);
+PIN(OutputTags, nb_chapters, 32);
+PIN(OutputTags, reserved_36, 36);
+
 static_assert(sizeof(EncodeRec) == 368, "EncodeRec size");
 PIN(EncodeRec, opened, 0);
 PIN(EncodeRec, reserved_4, 4);
@@ -192,7 +214,8 @@ PIN(EncodeRec, read_packet, 128);
 PIN(EncodeRec, write_packet, 136);
 PIN(EncodeRec, seek, 144);
 PIN(EncodeRec, callbacks, 152);
-PIN(EncodeRec, reserved_160, 160);
+PIN(EncodeRec, tags, 160);
+PIN(EncodeRec, reserved_168, 168);
 PIN(EncodeRec, bit_rate, 176);
 PIN(EncodeRec, sample_fmt, 180);
 PIN(EncodeRec, requested_sample_fmt, 184);

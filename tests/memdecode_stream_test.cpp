@@ -284,22 +284,6 @@ TEST(FrameWriting, PlanarSampleBySamplePackedInOneCall)
 
 // The command-line host decodes through the same functions; a missing
 // argument is a usage error (2), an unreadable input a failure (1).
-TEST(MlpCommand, WritesTheFfmpegToolsPcm)
-{
-    const std::string tool = shell_quote(FLATAV_TOOL_PATH) + " mlp ";
-    const std::string in = media_path("mlp_s32_51.mlp");
-    const std::string out = testing::TempDir() + "flatav_mlp_command.raw";
-    int status = -1;
-    run_capture(tool + shell_quote(in) + " " + shell_quote(out), &status);
-    EXPECT_EQ(status, 0);
-    EXPECT_TRUE(read_file(out) == ffmpeg_pcm(in, 0, "s32le"));
-    std::remove(out.c_str());
-    run_capture(tool + shell_quote(in) + " 2>/dev/null", &status);
-    EXPECT_EQ(status, 2);
-    run_capture(tool + "/nonexistent.mlp " + shell_quote(out) + " 2>/dev/null", &status);
-    EXPECT_EQ(status, 1);
-}
-
 struct InitCase {
     const char *name;
     int32_t codec_select;

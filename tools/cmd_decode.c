@@ -1,95 +1,82 @@
-/* flatav decode IN OUT [--stream N]: decode one audio stream to raw packed
- * PCM in the decoder's own sample format. */
-#include <stdio.h>
-#include <stdlib.h>
+/* flatav decode [OPTIONS] IN OUT: decode one audio stream of IN to PCM, a
+ * WAV file when OUT ends in .wav, raw interleaved PCM otherwise. The job is
+ * transcode's (encode_job.c) with a PCM encoder: FFmpeg's wav and raw PCM
+ * containers write exactly what the ffmpeg tool writes. */
+#include <ctype.h>
 #include <string.h>
 
 #include "commands.h"
-#include "progress.h"
-#include "source.h"
+#include "encode_job.h"
+#include "pcm.h"
+#include "util.h"
+
+static const char kCommand[] = "decode";
+
+static int ends_in_wav(const char *path)
+{
+    const size_t n = strlen(path);
+    return n > 4 && path[n - 4] == '.' && tolower((unsigned char)path[n - 3]) == 'w' &&
+           tolower((unsigned char)path[n - 2]) == 'a' && tolower((unsigned char)path[n - 1]) == 'v';
+}
+
+/* The PCM codec for --sample-format or for the decoded format: FFmpeg's raw
+ * containers are named as the codecs without "pcm_". */
+static int choose_pcm(const JobOptions *o, int fmt, int bits_per_raw_sample, EncoderFacts *enc,
+                      MuxerFacts *mux)
+{
+    const char *codec = "pcm_s16le";
+    const char *wanted = o->pcm_format;
+    if (!wanted) {
+        switch (fmt) {
+        case FLATAV_SAMPLE_FMT_U8: wanted = "u8"; break;
+        case FLATAV_SAMPLE_FMT_S32: wanted = bits_per_raw_sample == 24 ? "s24" : "s32"; break;
+        case FLATAV_SAMPLE_FMT_FLT: wanted = "flt"; break;
+        case FLATAV_SAMPLE_FMT_DBL: wanted = "dbl"; break;
+        default: wanted = "s16"; break;
+        }
+    }
+    if (strcmp(wanted, "u8") == 0)
+        codec = "pcm_u8";
+    else if (strcmp(wanted, "s24") == 0)
+        codec = "pcm_s24le";
+    else if (strcmp(wanted, "s32") == 0)
+        codec = "pcm_s32le";
+    else if (strcmp(wanted, "flt") == 0)
+        codec = "pcm_f32le";
+    else if (strcmp(wanted, "dbl") == 0)
+        codec = "pcm_f64le";
+    if (ffr_find_encoder(codec, enc) != 0 ||
+        ffr_find_muxer(ends_in_wav(o->out) ? "wav" : codec + 4, mux) != 0)
+        return fail("this FFmpeg cannot write %s", codec);
+    return EXIT_DONE;
+}
 
 int cmd_decode(int argc, char **argv)
 {
-    const char *in_path = NULL, *out_path = NULL;
-    int stream = -1;
-    for (int i = 0; i < argc; i++) {
-        if (strcmp(argv[i], "--stream") == 0 && i + 1 < argc)
-            stream = atoi(argv[++i]);
-        else if (!in_path)
-            in_path = argv[i];
-        else if (!out_path)
-            out_path = argv[i];
-        else
-            in_path = NULL, i = argc; /* too many: show usage */
+    JobOptions o;
+    memset(&o, 0, sizeof o);
+    o.stream = -1;
+    o.choose = choose_pcm;
+    const OptionDef options[] = {
+        {"--stream", 0, OPT_INDEX, &o.stream},
+        {"--sample-format", 0, OPT_TEXT, &o.pcm_format},
+        {"--rate", 0, OPT_POSITIVE, &o.rate},
+        {"--channels", 0, OPT_POSITIVE, &o.channels},
+        {"--duration", 't', OPT_SECONDS, &o.duration},
+        OVERWRITE_OPTIONS(o.overwrite),
+        OPTIONS_END,
+    };
+    const int status = parse_in_out(kCommand, argc, argv, options, &o.in, &o.out);
+    if (status != EXIT_DONE)
+        return status;
+    static const char *const kFormats[] = {"s16", "s24", "s32", "flt", NULL};
+    if (o.pcm_format) {
+        int known = 0;
+        for (const char *const *f = kFormats; *f; f++)
+            known |= strcmp(*f, o.pcm_format) == 0;
+        if (!known)
+            return usage_error(kCommand, "--sample-format wants s16, s24, s32 or flt, not '%s'",
+                               o.pcm_format);
     }
-    if (!in_path || !out_path) {
-        fprintf(stderr, "usage: flatav decode IN OUT.raw [--stream N]\n");
-        return 2;
-    }
-
-    Source src;
-    if (source_open(&src, in_path, 0) != 0) {
-        source_close(&src);
-        return 1;
-    }
-    if (stream < 0)
-        stream = source_first_audio(&src);
-    if (stream < 0 || stream >= src.rec.nb_streams ||
-        strcmp(src.rec.audio_info[stream].status, "OK") != 0) {
-        fprintf(stderr, "flatav: %s has no decodable audio stream%s\n", in_path,
-                stream >= 0 ? " with that index" : "");
-        source_close(&src);
-        return 1;
-    }
-    const AudioInfo *info = &src.rec.audio_info[stream];
-    src.rec.audio_stream_index = stream;
-    src.callbacks.grow_buffer_cb = grow_audio_buffer;
-
-    HostFile out;
-    if (host_file_open(&out, out_path, "wb") != 0) {
-        source_close(&src);
-        return 1;
-    }
-
-    AudioBuffer abuf;
-    memset(&abuf, 0, sizeof abuf);
-    Progress progress;
-    progress_start(&progress, "decoding");
-    const double total = info->duration > 0 ? info->duration / 1e6 : 0;
-    int64_t bytes = 0;
-    int status = 0;
-    int format = -1;
-    int32_t n = decode_first(&src, &abuf, NULL, &format);
-    for (;;) {
-        if (n < 0) {
-            fprintf(stderr, "flatav: decoding stopped with code %d\n", n);
-            status = 1;
-            break;
-        }
-        if (n == 0 && src.rec.end_of_stream)
-            break;
-        if (n > 0 && fwrite(abuf.data, 1, (size_t)n, out.file) != (size_t)n) {
-            fprintf(stderr, "flatav: cannot write %s\n", out_path);
-            status = 1;
-            break;
-        }
-        bytes += n;
-        progress_update(&progress, src.rec.position, total);
-        n = ff_decode_audio(&src.rec, NULL, NULL, &abuf, 0, NULL);
-    }
-    progress_finish(&progress);
-
-    const int frame_bytes = bytes_per_sample(format) * info->channels;
-    const int64_t samples = frame_bytes > 0 ? bytes / frame_bytes : 0;
-    printf("stream #%d: decoded %lld samples per channel (%.3f s) as %s, %d Hz, %d ch"
-           " -> %s (%lld bytes)\n",
-           stream, (long long)samples,
-           info->sample_rate > 0 ? (double)samples / info->sample_rate : 0.0,
-           sample_format_name(format), info->sample_rate, info->channels, out_path,
-           (long long)bytes);
-
-    free_audio_buffer(&abuf);
-    host_file_close(&out);
-    source_close(&src);
-    return status;
+    return run_encode_job(kCommand, &o, NULL, NULL);
 }

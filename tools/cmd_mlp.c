@@ -1,12 +1,16 @@
-/* flatav mlp IN.mlp OUT.raw: decode an MLP elementary stream to raw packed
+/* flatav mlp [OPTIONS] IN OUT: decode an MLP elementary stream to raw packed
  * PCM through the memory-source decoder, which pulls the file's bytes
  * through a read function and pushes PCM through a write function. */
-#include <stdio.h>
+#include <string.h>
 
 #include "commands.h"
 #include "flatav.h"
 #include "host_io.h"
+#include "pcm.h"
 #include "progress.h"
+#include "util.h"
+
+static const char kCommand[] = "mlp";
 
 /* What the decoder reads from and writes to. */
 typedef struct MlpJob {
@@ -43,70 +47,70 @@ static int32_t write_output(void *user, const uint8_t *data, int32_t size)
     return size;
 }
 
-static long long file_size(FILE *file)
-{
-    long long size = -1;
-    if (fseek(file, 0, SEEK_END) == 0)
-        size = ftell(file);
-    rewind(file);
-    return size;
-}
-
-/* Decodes the whole input; 0, or -1 after a message. */
-static int decode_all(MemDecodeRec *decoder, MlpJob *job, long long in_size)
+/* Decodes the whole input: EXIT_DONE, or EXIT_FAILED after a message. */
+static int decode_all(MemDecodeRec *decoder, MlpJob *job)
 {
     Progress progress;
     progress_start(&progress, "decoding");
     int32_t n = 0;
     /* One packet per call while the file delivers. */
     while (!job->input_ended && (n = mem_decode_audio(decoder, 0)) >= 0)
-        progress_update(&progress, (double)job->read_bytes, (double)in_size);
+        progress_update(&progress, (double)job->read_bytes, 0);
     /* The input has ended: the packets still buffered, one per call, until a
      * call yields nothing (the last of these gives the parser no bytes,
      * which releases a packet it may hold back). */
     while (n >= 0 && (n = mem_decode_audio(decoder, 0)) > 0) {
     }
     progress_finish(&progress);
-    if (n < 0) {
-        fprintf(stderr, "flatav: the MLP parser stopped with code %d\n", n);
-        return -1;
-    }
+    if (n < 0)
+        return fail("the MLP parser stopped: %s", code_reason(n));
     /* Whatever is left, then the decoder's own tail. */
     mem_decode_audio(decoder, 1);
-    return 0;
+    return EXIT_DONE;
 }
 
 int cmd_mlp(int argc, char **argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: flatav mlp IN.mlp OUT.raw\n");
-        return 2;
-    }
-    HostFile in, out;
-    if (host_file_open(&in, argv[0], "rb") != 0)
-        return 1;
-    if (host_file_open(&out, argv[1], "wb") != 0) {
-        host_file_close(&in);
-        return 1;
-    }
+    const char *in_path = NULL, *out_path = NULL;
+    int overwrite = 0;
+    const OptionDef options[] = {OVERWRITE_OPTIONS(overwrite), OPTIONS_END};
+    int status = parse_in_out(kCommand, argc, argv, options, &in_path, &out_path);
+    if (status != EXIT_DONE)
+        return status;
 
-    MlpJob job = {in.file, out.file, 0, 0, 0, 0};
-    const long long in_size = file_size(in.file);
-    int status = 1;
-    MemDecodeRec *decoder =
-        mem_init(&job, read_input, write_output, 1, kBufferAlloc, kRefillSize);
-    if (decoder) {
-        status = decode_all(decoder, &job, in_size) == 0 ? 0 : 1;
-        mem_clean(&decoder);
+    HostFile in;
+    Output out;
+    MemDecodeRec *decoder = NULL;
+    MlpJob job;
+    memset(&in, 0, sizeof in);
+    memset(&job, 0, sizeof job);
+    status = output_open(&out, out_path, overwrite, in_path);
+    if (status == EXIT_DONE && host_file_open_input(&in, in_path) != 0)
+        status = EXIT_FAILED;
+    if (status != EXIT_DONE)
+        goto cleanup;
+
+    job.in = in.file;
+    job.out = out.file.file;
+    decoder = mem_init(&job, read_input, write_output, FLATAV_MEM_CODEC_MLP, kBufferAlloc,
+                       kRefillSize);
+    if (!decoder) {
+        status = fail("cannot set up the MLP decoder");
+        goto cleanup;
     }
-    if (job.write_failed) {
-        fprintf(stderr, "flatav: cannot write %s\n", argv[1]);
-        status = 1;
-    }
-    if (status == 0)
-        printf("%s: decoded %lld bytes of MLP into %lld bytes of packed PCM -> %s\n",
-               argv[0], job.read_bytes, job.written, argv[1]);
-    host_file_close(&out);
+    status = decode_all(decoder, &job);
+    if (status == EXIT_DONE && job.write_failed)
+        status = fail("cannot write %s", out_path);
+    if (status == EXIT_DONE)
+        status = output_commit(&out);
+    if (status == EXIT_DONE)
+        note("%s -> %s: %lld bytes of MLP decoded into %lld bytes of packed PCM", in_path,
+             out_path, job.read_bytes, job.written);
+
+cleanup:
+    if (status != EXIT_DONE)
+        output_abort(&out);
+    mem_clean(&decoder);
     host_file_close(&in);
     return status;
 }

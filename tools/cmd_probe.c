@@ -1,60 +1,104 @@
 /* flatav probe FILE: the container format, guessed from the first bytes
  * (ff_probe) and found by reading the source (ff_probe2, then opened with
  * that format, which names it in the record). */
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "commands.h"
 #include "flatav.h"
 #include "host_io.h"
+#include "util.h"
 
 enum { kProbeBytes = 4096 };
 
+/* The source, read three times from its start (the guess, ff_probe2, the
+ * open) though standard input cannot rewind: what was read is kept. */
+typedef struct Replay {
+    HostFile *file;
+    uint8_t *data;
+    size_t size, capacity, pos;
+} Replay;
+
+static int32_t replay_read(void *opaque, uint8_t *buf, int32_t size)
+{
+    Replay *r = (Replay *)opaque;
+    if (r->pos == r->size) {
+        if (r->size + (size_t)size > r->capacity) {
+            const size_t capacity = (r->size + (size_t)size) * 2;
+            uint8_t *bigger = realloc(r->data, capacity);
+            if (!bigger)
+                return host_file_read(r->file, buf, size);
+            r->data = bigger;
+            r->capacity = capacity;
+        }
+        const int32_t n = host_file_read(r->file, r->data + r->size, size);
+        if (n <= 0)
+            return n;
+        r->size += (size_t)n;
+    }
+    const size_t n = r->size - r->pos < (size_t)size ? r->size - r->pos : (size_t)size;
+    memcpy(buf, r->data + r->pos, n);
+    r->pos += n;
+    return (int32_t)n;
+}
+
 int cmd_probe(int argc, char **argv)
 {
-    if (argc != 1) {
-        fprintf(stderr, "usage: flatav probe FILE\n");
-        return 2;
-    }
-    const char *path = argv[0];
-    /* A table without a message function keeps the trace off the output. */
-    HostCallbacks callbacks;
-    memset(&callbacks, 0, sizeof callbacks);
-    DecodeRec rec;
-    memset(&rec, 0, sizeof rec);
-    rec.file_name = path;
-    rec.callbacks = &callbacks;
+    const OptionDef options[] = {OPTIONS_END};
+    const char *args[1];
+    int nb_args = 0;
+    int status = parse_options("probe", argc, argv, options, args, 1, &nb_args);
+    if (status != EXIT_DONE)
+        return options_exit(status);
+    if (nb_args != 1)
+        return usage_error("probe", "wants one FILE");
+    const char *path = args[0];
 
+    HostCallbacks callbacks;
+    DecodeRec rec;
     HostFile file;
-    int status = 0;
+    Replay replay;
+    unsigned char *head = NULL;
+    memset(&callbacks, 0, sizeof callbacks);
+    memset(&rec, 0, sizeof rec);
+    memset(&file, 0, sizeof file);
+    memset(&replay, 0, sizeof replay);
+    replay.file = &file;
+    set_callbacks(&callbacks);
+    rec.file_name = strcmp(path, "-") == 0 ? "" : path;
+    rec.callbacks = &callbacks;
+    FILE *to = tool_stdout;
+
     if (is_url(path)) {
         rec.is_url = 1;
     } else {
-        if (host_file_open(&file, path, "rb") != 0)
-            return 1;
-        unsigned char *head = calloc(1, kProbeBytes + FLATAV_PROBE_PADDING);
+        status = host_file_open_input(&file, path) == 0 ? EXIT_DONE : EXIT_FAILED;
+        if (status != EXIT_DONE)
+            goto cleanup;
+        head = calloc(1, kProbeBytes + FLATAV_PROBE_PADDING);
         if (!head) {
-            host_file_close(&file);
-            return 1;
+            status = fail("out of memory");
+            goto cleanup;
         }
         FlatavProbeData probe;
         memset(&probe, 0, sizeof probe);
-        probe.filename = path;
+        probe.filename = rec.file_name;
         probe.buf = head;
-        probe.buf_size = (int32_t)fread(head, 1, kProbeBytes, file.file);
-        const struct AVInputFormat *guess = ff_probe(&rec, (struct AVProbeData *)&probe);
-        if (guess)
-            printf("first %d bytes: %s (%s)\n", probe.buf_size, rec.format_name,
-                   rec.format_long_name ? rec.format_long_name : "");
+        probe.buf_size = replay_read(&replay, head, kProbeBytes);
+        if (probe.buf_size < 0)
+            probe.buf_size = 0;
+        if (probe.buf_size == 0) {
+            status = fail("%s is empty", path);
+            goto cleanup;
+        }
+        if (ff_probe(&rec, (struct AVProbeData *)&probe))
+            fprintf(to, "first %d bytes: %s (%s)\n", probe.buf_size, rec.format_name,
+                    rec.format_long_name ? rec.format_long_name : "");
         else
-            printf("first %d bytes: no format\n", probe.buf_size);
-        free(head);
-        /* ff_probe2 reads the source from its start. */
-        rewind(file.file);
-        rec.io_opaque = &file;
-        rec.read_packet = host_file_read;
-        rec.seek = host_file_seek;
+            fprintf(to, "first %d bytes: no format\n", probe.buf_size);
+        replay.pos = 0;
+        rec.io_opaque = &replay;
+        rec.read_packet = replay_read;
     }
 
     const struct AVInputFormat *format = ff_probe2(&rec);
@@ -62,20 +106,22 @@ int cmd_probe(int argc, char **argv)
     if (format) {
         /* The names of the first bytes' guess would stay: drop them. */
         ff_cleanup_decoder(&rec);
-        if (!rec.is_url) {
-            rewind(file.file);
-            rec.input_format = format;
-        }
+        replay.pos = 0;
+        rec.input_format = format;
+        reason_clear();
         failure = ff_decoder_open(&rec);
     }
     if (failure) {
-        printf("whole source: %s\n", failure);
-        status = 1;
+        fprintf(to, "whole source: no format\n");
+        status = fail("%s: %s", path, failure_reason(failure));
     } else {
-        printf("whole source: %s\n", rec.format_name);
+        fprintf(to, "whole source: %s\n", rec.format_name);
     }
+
+cleanup:
     ff_cleanup_decoder(&rec);
-    if (!rec.is_url)
-        host_file_close(&file);
+    free(head);
+    free(replay.data);
+    host_file_close(&file);
     return status;
 }

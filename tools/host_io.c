@@ -5,33 +5,54 @@
 #include "host_io.h"
 
 #include <errno.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "flatav.h"
+#include "pcm.h"
+#include "util.h"
 
 #if defined(_WIN32)
+#include <io.h>
 #define file_seek _fseeki64
 #define file_tell _ftelli64
 #else
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 #define file_seek fseeko
 #define file_tell ftello
 #endif
 
-int host_file_open(HostFile *hf, const char *path, const char *mode)
+static int can_seek(FILE *file)
 {
+    return file_seek(file, 0, SEEK_CUR) == 0;
+}
+
+int host_file_open_input(HostFile *hf, const char *path)
+{
+    memset(hf, 0, sizeof *hf);
     hf->path = path;
-    hf->file = fopen(path, mode);
-    if (!hf->file) {
-        fprintf(stderr, "flatav: cannot open %s: %s\n", path, strerror(errno));
-        return -1;
+    if (strcmp(path, "-") == 0) {
+        hf->file = stdin;
+        hf->is_std = 1;
+#if defined(_WIN32)
+        _setmode(_fileno(stdin), 0x8000 /* _O_BINARY */);
+#endif
+    } else {
+        hf->file = fopen(path, "rb");
+        if (!hf->file) {
+            note("cannot open %s: %s", path, strerror(errno));
+            return -1;
+        }
     }
+    hf->seekable = can_seek(hf->file);
     return 0;
 }
 
 void host_file_close(HostFile *hf)
 {
-    if (hf->file)
+    if (hf->file && !hf->is_std)
         fclose(hf->file);
     hf->file = NULL;
 }
@@ -49,7 +70,7 @@ int32_t host_file_write(void *opaque, uint8_t *buf, int32_t size)
 {
     HostFile *hf = (HostFile *)opaque;
     if (fwrite(buf, 1, (size_t)size, hf->file) != (size_t)size)
-        return -5; /* AVERROR(EIO) */
+        return -EIO; /* FFmpeg's AVERROR(EIO) */
     return size;
 }
 
@@ -64,7 +85,7 @@ int64_t host_file_seek(void *opaque, int64_t offset, int32_t whence)
         file_seek(hf->file, here, SEEK_SET);
         return size;
     }
-    whence &= ~0x20000; /* AVSEEK_FORCE: a file seeks anyway */
+    whence &= ~FLATAV_SEEK_FORCE; /* a file seeks anyway */
     if (file_seek(hf->file, offset, whence) != 0)
         return -1;
     return file_tell(hf->file);
@@ -73,4 +94,143 @@ int64_t host_file_seek(void *opaque, int64_t offset, int32_t whence)
 int is_url(const char *path)
 {
     return strstr(path, "://") != NULL;
+}
+
+/* ---- outputs ---- */
+
+static int names_stdout(const char *path)
+{
+    return strcmp(path, "-") == 0 || strcmp(path, "/dev/stdout") == 0 ||
+           strcmp(path, "/dev/fd/1") == 0 || strcmp(path, "/proc/self/fd/1") == 0;
+}
+
+#if defined(_WIN32)
+static int output_prepare(Output *o, int overwrite, const char *input_path)
+{
+    (void)input_path;
+    FILE *existing = fopen(o->path, "rb");
+    if (existing) {
+        fclose(existing);
+        if (!overwrite)
+            return fail("%s exists; add -y to replace it", o->path);
+    }
+    const size_t n = strlen(o->path) + 16;
+    o->temp_path = malloc(n);
+    if (!o->temp_path)
+        return fail("out of memory");
+    snprintf(o->temp_path, n, "%s.flatav-part", o->path);
+    o->file.file = fopen(o->temp_path, "wb");
+    if (!o->file.file)
+        return fail("cannot write %s: %s", o->temp_path, strerror(errno));
+    return EXIT_DONE;
+}
+#else
+static int output_prepare(Output *o, int overwrite, const char *input_path)
+{
+    struct stat out_st, in_st;
+    const int exists = stat(o->path, &out_st) == 0;
+    const int have_input = input_path && !is_url(input_path) &&
+                           (strcmp(input_path, "-") == 0 ? fstat(STDIN_FILENO, &in_st)
+                                                         : stat(input_path, &in_st)) == 0;
+    if (exists && have_input && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino)
+        return fail("%s is the input %s; choose another output", o->path,
+                    strcmp(input_path, "-") == 0 ? "(standard input)" : input_path);
+    if (exists && !S_ISREG(out_st.st_mode)) {
+        /* A device or a pipe: written as it is. */
+        o->file.file = fopen(o->path, "wb");
+        if (!o->file.file)
+            return fail("cannot write %s: %s", o->path, strerror(errno));
+        return EXIT_DONE;
+    }
+    if (exists && !overwrite)
+        return fail("%s exists; add -y to replace it", o->path);
+
+    /* The temporary file: ".NAME.flatav-XXXXXX" in OUT's directory, so that
+     * the rename stays on one file system. */
+    const char *slash = strrchr(o->path, '/');
+    const size_t dir_length = slash ? (size_t)(slash - o->path) + 1 : 0;
+    const size_t n = strlen(o->path) + 32;
+    o->temp_path = malloc(n);
+    if (!o->temp_path)
+        return fail("out of memory");
+    snprintf(o->temp_path, n, "%.*s.%s.flatav-XXXXXX", (int)dir_length, o->path,
+             o->path + dir_length);
+    const int fd = mkstemp(o->temp_path);
+    if (fd < 0) {
+        const int error = errno;
+        free(o->temp_path);
+        o->temp_path = NULL;
+        return fail("cannot write %s: %s", o->path, strerror(error));
+    }
+    /* The mode a new file would get, or the replaced file's. */
+    mode_t mode = exists ? out_st.st_mode & 07777 : 0;
+    if (!exists) {
+        mode = umask(0);
+        umask(mode);
+        mode = 0666 & ~mode;
+    }
+    fchmod(fd, mode);
+    o->file.file = fdopen(fd, "wb");
+    if (!o->file.file) {
+        close(fd);
+        return fail("cannot write %s: %s", o->path, strerror(errno));
+    }
+    return EXIT_DONE;
+}
+#endif
+
+int output_open(Output *o, const char *path, int overwrite, const char *input_path)
+{
+    memset(o, 0, sizeof *o);
+    o->path = path;
+    o->file.path = path;
+    if (names_stdout(path)) {
+        /* A pipe, as the ffmpeg tool treats it: never seeks. */
+        o->to_stdout = 1;
+        o->file.file = tool_stdout;
+        o->file.is_std = 1;
+        return EXIT_DONE;
+    }
+    const int status = output_prepare(o, overwrite, input_path);
+    if (status == EXIT_DONE)
+        o->file.seekable = o->temp_path != NULL && can_seek(o->file.file);
+    return status;
+}
+
+int output_commit(Output *o)
+{
+    FILE *file = o->file.file;
+    o->file.file = NULL;
+    int failed = file && (fflush(file) != 0 || ferror(file));
+    if (file && !o->file.is_std && fclose(file) != 0)
+        failed = 1;
+    if (failed) {
+        output_abort(o);
+        return fail("cannot write %s: %s", o->path, strerror(errno));
+    }
+    if (!o->temp_path)
+        return EXIT_DONE;
+#if defined(_WIN32)
+    remove(o->path);
+#endif
+    if (rename(o->temp_path, o->path) != 0) {
+        const int error = errno;
+        output_abort(o);
+        return fail("cannot write %s: %s", o->path, strerror(error));
+    }
+    free(o->temp_path);
+    o->temp_path = NULL;
+    return EXIT_DONE;
+}
+
+void output_abort(Output *o)
+{
+    if (o->file.file && !o->file.is_std)
+        fclose(o->file.file);
+    o->file.file = NULL;
+    if (o->temp_path) {
+        remove(o->temp_path);
+        free(o->temp_path);
+        o->temp_path = NULL;
+    }
 }

@@ -5,21 +5,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "source.h"
+#include "pcm.h"
+#include "util.h"
 
 /* Samples per channel the drain asks of the resampler at a time. */
 enum { kDrainSamples = 4096 };
-
-/* FFmpeg's default channel layout for a channel count, as a mask; 0 where
- * it has none. The interface describes a stream's channels by their count,
- * so the chain takes the default layout for it. */
-static uint64_t default_mask(int channels)
-{
-    static const uint64_t kMasks[] = {0, 0x4, 0x3, 0xb, 0x107, 0x37, 0x3f, 0x70f, 0x63f};
-    return channels > 0 && channels < (int)(sizeof kMasks / sizeof kMasks[0])
-               ? kMasks[channels]
-               : 0;
-}
 
 static int resample_block(PcmChain *c, const uint8_t *data, size_t size)
 {
@@ -29,7 +19,7 @@ static int resample_block(PcmChain *c, const uint8_t *data, size_t size)
         return -1;
     const int32_t need = ff_buffer_size(&c->resample, (int32_t)size);
     if (ff_res_get_buffer(&c->resample, need) != 0) {
-        fprintf(stderr, "flatav: out of memory\n");
+        note("out of memory");
         return -1;
     }
     int32_t capacity = 0; /* as many samples as the block can give */
@@ -53,26 +43,26 @@ static int open_filter(PcmChain *c, const char *text, int rate, int channels, ui
     char name[128];
     const char *eq = strchr(text, '=');
     const size_t length = eq ? (size_t)(eq - text) : strlen(text);
-    if (length == 0 || length >= sizeof name) {
-        fprintf(stderr, "flatav: --filter wants NAME or NAME=ARGS, not '%s'\n", text);
-        return -1;
-    }
+    if (length == 0 || length >= sizeof name)
+        return -1; /* the command checked the name */
     memcpy(name, text, length);
     name[length] = '\0';
     c->filter.sample_fmt = c->sample_fmt;
     c->filter.channel_layout = mask;
     c->filter.sample_rate = rate;
     c->filter.channels = channels;
+    reason_clear();
     const int32_t r = setup_af(name, eq ? eq + 1 : NULL, &c->filter);
     if (r != 0) {
-        fprintf(stderr, "flatav: cannot set up the filter '%s' (code %d)\n", text, (int)r);
+        note("cannot set up the filter '%s': %s", text, code_reason(r));
         return -1;
     }
     c->filtering = 1;
     return 0;
 }
 
-static int open_resampler(PcmChain *c, int rate, int channels, uint64_t mask)
+static int open_resampler(PcmChain *c, int rate, int channels, uint64_t mask,
+                          uint64_t out_mask)
 {
     ResampleRec *rs = &c->resample;
     rs->in_sample_fmt = c->sample_fmt;
@@ -82,14 +72,13 @@ static int open_resampler(PcmChain *c, int rate, int channels, uint64_t mask)
     rs->out_sample_fmt = c->sample_fmt;
     rs->out_sample_rate = c->out_rate;
     rs->out_channels = c->out_channels;
-    /* Kept when the count stays; otherwise FFmpeg's default layout for the
-     * new count, which the resampler remixes into. */
-    rs->out_channel_layout = c->out_channels == channels ? mask : 0;
+    rs->out_channel_layout = out_mask;
     rs->free_buffer = 1;
+    reason_clear();
     const int32_t r = ff_init_resample(rs, NULL, 0);
     if (r != 0) {
-        fprintf(stderr, "flatav: cannot convert %d Hz, %d ch to %d Hz, %d ch (code %d)\n",
-                rate, channels, c->out_rate, c->out_channels, (int)r);
+        note("cannot convert %d Hz, %d channels to %d Hz, %d channels: %s", rate, channels,
+             c->out_rate, c->out_channels, code_reason(r));
         return -1;
     }
     c->resampling = 1;
@@ -97,8 +86,8 @@ static int open_resampler(PcmChain *c, int rate, int channels, uint64_t mask)
 }
 
 int chain_open(PcmChain *c, int sample_fmt, int rate, int channels, uint64_t mask,
-               const char *filter, int out_rate, int out_channels, ChainSink sink,
-               void *user)
+               const char *filter, int out_rate, int out_channels, uint64_t out_mask,
+               ChainSink sink, void *user)
 {
     memset(c, 0, sizeof *c);
     c->sample_fmt = sample_fmt;
@@ -106,12 +95,10 @@ int chain_open(PcmChain *c, int sample_fmt, int rate, int channels, uint64_t mas
     c->out_channels = out_channels > 0 ? out_channels : channels;
     c->sink = sink;
     c->sink_user = user;
-    if (mask == 0)
-        mask = default_mask(channels);
     if (filter && open_filter(c, filter, rate, channels, mask) != 0)
         return -1;
-    if ((c->out_rate != rate || c->out_channels != channels) &&
-        open_resampler(c, rate, channels, mask) != 0)
+    if ((c->out_rate != rate || c->out_channels != channels || (out_mask && out_mask != mask)) &&
+        open_resampler(c, rate, channels, mask, out_mask) != 0)
         return -1;
     return 0;
 }
@@ -128,7 +115,7 @@ int chain_push(PcmChain *c, const uint8_t *data, size_t size)
         return -1;
     const int32_t r = run_af(&c->filter, data, (int32_t)size, c, filtered);
     if (r != FLATAV_ERROR_EAGAIN && r != FLATAV_ERROR_EOF) {
-        fprintf(stderr, "flatav: the filter stopped with code %d\n", (int)r);
+        note("the filter stopped: %s", code_reason(r));
         return -1;
     }
     return c->failed ? -1 : 0;
@@ -141,7 +128,7 @@ int chain_finish(PcmChain *c)
     if (c->filtering) {
         const int32_t r = run_af(&c->filter, NULL, 0, c, filtered);
         if (r != FLATAV_ERROR_EOF) {
-            fprintf(stderr, "flatav: the filter's drain stopped with code %d\n", (int)r);
+            note("the filter's drain stopped: %s", code_reason(r));
             return -1;
         }
         if (c->failed)

@@ -23,13 +23,14 @@ typedef struct PcmChain {
     int failed;           /* the sink or a stage gave up */
 } PcmChain;
 
-/* The decoded PCM: sample_fmt (packed), rate, channels and channel mask
- * (0: FFmpeg's default for the count). filter: "NAME" or "NAME=ARGS", or
- * NULL. out_rate / out_channels: 0 keeps the input's. Returns 0, or -1
- * after printing why. Close with chain_close either way. */
+/* The decoded PCM: sample_fmt (packed), rate, channels and channel mask.
+ * filter: "NAME" or "NAME=ARGS", or NULL. out_rate / out_channels: 0 keeps
+ * the input's; out_mask: the layout to remix to, 0 FFmpeg's default for
+ * out_channels. Returns 0, or -1 after printing why. Close with chain_close
+ * either way. */
 int chain_open(PcmChain *c, int sample_fmt, int rate, int channels, uint64_t mask,
-               const char *filter, int out_rate, int out_channels, ChainSink sink,
-               void *user);
+               const char *filter, int out_rate, int out_channels, uint64_t out_mask,
+               ChainSink sink, void *user);
 /* Passes size bytes of decoded PCM through; 0 or -1. */
 int chain_push(PcmChain *c, const uint8_t *data, size_t size);
 /* Drains the filter, then the resampler; 0 or -1. */

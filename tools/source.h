@@ -1,47 +1,64 @@
-/* Opening a source through the library, shared by the commands. */
+/* Opening a source through the library, choosing its audio stream, and
+ * keeping its tags and chapters for an output: shared by the commands. */
 #ifndef FLATAV_TOOL_SOURCE_H
 #define FLATAV_TOOL_SOURCE_H
 
 #include "flatav.h"
 #include "host_io.h"
 
+/* A tag of the source: stream -1 for the container's. */
+typedef struct SourceTag {
+    int32_t stream;
+    FlatavTag tag; /* key and value owned here */
+} SourceTag;
+
 typedef struct Source {
     DecodeRec rec;
     HostCallbacks callbacks;
     HostFile file;
-    int print_tags;
+    const char *path;
+    /* A zero-filled StreamCopy: given to the open, it asks for stream-copy
+     * data, which the library then puts in rec.streamcopy instead. */
+    StreamCopy streamcopy_request;
+    int stream;              /* the chosen audio stream, -1 before */
+    SourceTag *tags;         /* in the order the library reported them */
+    int nb_tags, tags_capacity;
+    FlatavChapter *chapters; /* each with tags of its own (owned here) */
+    int nb_chapters;
+    /* The chosen stream's share, for an output (points into the above). */
+    FlatavTag *output_container_tags, *output_stream_tags;
+    OutputTags output_tags;
 } Source;
 
 /* What source_open does besides opening. */
 enum {
-    SOURCE_PRINT_TAGS = 1, /* print metadata and chapters as they arrive */
     /* Make the library's trial seek, which tells whether the source is
      * seekable but leaves the read position wherever the seek went (for some
      * containers not the first packet): for sources not decoded afterwards. */
-    SOURCE_TRY_SEEK = 2,
-    SOURCE_STREAMCOPY = 4, /* ask for stream-copy data */
+    SOURCE_TRY_SEEK = 1,
+    SOURCE_STREAMCOPY = 2, /* ask for stream-copy data */
 };
 
-/* Opens path (a URL through FFmpeg, a file through the library's custom-I/O
- * callbacks) with the SOURCE_ flags. Returns 0, or -1 after printing why.
- * Close with source_close either way. */
+/* Opens path ("-": standard input; a URL through FFmpeg; a file through the
+ * library's custom-I/O callbacks) with the SOURCE_ flags. Returns EXIT_DONE,
+ * or EXIT_FAILED after saying why. Close with source_close either way. */
 int source_open(Source *s, const char *path, int flags);
 void source_close(Source *s);
 
-/* The first audio stream whose decoder opened, or -1. */
-int source_first_audio(const Source *s);
+/* Chooses audio stream `stream` (-1: the first audio stream that decodes)
+ * for decoding or copying. EXIT_DONE, EXIT_USAGE for a stream that is not
+ * an audio stream that decodes (the message lists those), EXIT_FAILED when
+ * the source has none. */
+int source_select(Source *s, int stream, const char *command);
 
-/* Decodes the next packet into abuf (packed) and gives the sample format it
- * arrived in. Returns the bytes decoded (0 at the end), or a negative code. */
-int32_t decode_first(Source *s, AudioBuffer *abuf, int32_t *error_count, int *format);
+/* The container's tags, the chosen stream's and the chapters, as an output
+ * takes them ("encoder" left out: it names the source's writer); NULL when
+ * out of memory. Valid until source_close. */
+const OutputTags *source_output_tags(Source *s);
 
-/* Sample format helpers (FLATAV_SAMPLE_FMT_* values). */
-const char *sample_format_name(int fmt);
-int packed_sample_format(int fmt);
-int bytes_per_sample(int fmt);
-
-/* The packed PCM buffer that grows when the library asks. */
-void grow_audio_buffer(void *always_null, AudioBuffer *abuf, int32_t need);
-void free_audio_buffer(AudioBuffer *abuf);
+/* The chosen stream's description. */
+const AudioInfo *source_info(const Source *s);
+/* The packed sample format ff_decode_audio delivers. */
+int source_sample_format(const Source *s);
 
 #endif

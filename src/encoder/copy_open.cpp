@@ -86,6 +86,8 @@ const char *open_output_raw(EncodeRec *avrec)
     if (const char *failure = add_stream_raw(avrec, ctx, &st))
         return failure;
 
+    if (apply_output_tags(avrec->tags, ctx, st) < 0)
+        return "the tags or chapters could not be set";
     const int ret = write_header(ctx);
     if (ret != 0)
         return format_static("avformat_write_header failed %d", ret);

@@ -75,6 +75,11 @@ int32_t write_delayed_frames(EncodeRec *avrec, AVPacket *pkt, int32_t buf_size);
 // error: it counts as the header's failure, as the header is not written.
 int write_header(AVFormatContext *fmt_ctx);
 
+// Gives the output the host's tags and chapters (tags NULL: none) before
+// its header is written: 0, or AVERROR(EINVAL) for a chapter without a
+// valid time base or with its end before its start, AVERROR(ENOMEM).
+int apply_output_tags(const OutputTags *tags, AVFormatContext *fmt_ctx, AVStream *stream);
+
 // Releases what an open creates: the output context with its I/O context and
 // buffer, and the encoder context; clears their fields and skips what is
 // missing. A failed open calls it before it returns, so a record only ever

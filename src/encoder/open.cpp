@@ -120,6 +120,8 @@ const char *open_output(EncodeRec *avrec)
     // never opens the output itself.
     fmt_ctx->pb = pb;
 
+    if (apply_output_tags(avrec->tags, fmt_ctx, stream) < 0)
+        return "the tags or chapters could not be set";
     int ret = write_header(fmt_ctx);
     if (ret != 0)
         return format_static("avformat_write_header failed %d", ret);
