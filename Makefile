@@ -12,6 +12,11 @@
 # make fuzz-smoke - every fuzz target for 60 s each
 # make fuzz-valgrind - what fuzzing kept, replayed under valgrind (sees FFmpeg's own writes)
 # make bindings - regenerate the Python, C# and Pascal bindings from include/flatav.h
+# make coverage - line and branch coverage of src/ and tools/ by the suite (gcov, gcovr),
+#                 into build-coverage/coverage.txt
+# make mutants - small changes to a sample of src/ lines, one at a time, rebuilt and tested:
+#                how many the suite catches [MUTANTS_SEED=1 MUTANTS_COUNT=60], into
+#                build-mutants/mutants.txt
 
 BUILD ?= build
 ASAN_BUILD ?= build-asan
@@ -110,6 +115,25 @@ fuzz-valgrind: build
 
 bindings: deps
 	/usr/bin/python3 bindings/generate.py
+
+# Neither is part of CI: they measure the suite.
+COVERAGE_BUILD ?= build-coverage
+MUTANTS_BUILD ?= build-mutants
+MUTANTS_SEED ?= 1
+MUTANTS_COUNT ?= 60
+.PHONY: coverage mutants
+
+coverage: deps
+	@bash scripts/install-deps.sh gcovr
+	cmake -S . -B $(COVERAGE_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DFLATAV_COVERAGE=ON \
+		-DFLATAV_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(COVERAGE_BUILD) -j $(JOBS)
+	bash scripts/coverage.sh $(COVERAGE_BUILD) $(JOBS)
+
+mutants: deps
+	@bash scripts/install-deps.sh python3
+	python3 scripts/mutants.py --build $(MUTANTS_BUILD) --seed $(MUTANTS_SEED) \
+		--count $(MUTANTS_COUNT) --jobs $(JOBS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) build-ffmpeg7 build-bench-ffmpeg7
