@@ -2,9 +2,12 @@
 # make test  - build and run every test
 # make test-asan - the same under AddressSanitizer + UndefinedBehaviorSanitizer
 # make test-tsan - the same under ThreadSanitizer (the concurrency tests among them)
+# make test-ffmpeg7 - build and run every test against FFmpeg 7.1 in a Debian 13 root (root only)
 # make install [PREFIX=/usr/local] - install the library, header, packages and tool
 # make test-install - install into a temporary prefix and build an outside host on it
 # make bench - every benchmark against its direct FFmpeg twin, into bench/RESULTS.md
+# make bench-counts - only the callgrind counts of decoding and FLAC encoding, into their own section
+# make bench-ffmpeg7 - the same counts against FFmpeg 7.1 in the Debian 13 root (root only)
 # make fuzz  - every fuzz target for FUZZ_SECONDS each (clang, libFuzzer)
 # make fuzz-smoke - every fuzz target for 60 s each
 # make fuzz-valgrind - what fuzzing kept, replayed under valgrind (sees FFmpeg's own writes)
@@ -30,10 +33,13 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	ffmpeg jq libgtest-dev libgmock-dev libbenchmark-dev \
 	python3-clang python3-pip python3-numpy mono-mcs mono-runtime fp-compiler
 
-.PHONY: deps build run test test-asan test-tsan install test-install bench fuzz-build fuzz fuzz-smoke fuzz-valgrind bindings clean
+.PHONY: deps print-packages build run test test-asan test-tsan test-ffmpeg7 install test-install bench-build bench bench-counts bench-ffmpeg7 fuzz-build fuzz fuzz-smoke fuzz-valgrind bindings clean
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
+
+print-packages:
+	@echo $(PACKAGES)
 
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
@@ -65,18 +71,30 @@ test-tsan: deps
 	TSAN_OPTIONS=second_deadlock_stack=1 \
 		ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
 
+test-ffmpeg7:
+	JOBS=$(JOBS) bash scripts/test-ffmpeg7.sh
+
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
 test-install: build
 	bash scripts/test-install.sh $(BUILD)
 
-bench: deps
+bench-build: deps
 	@bash scripts/install-deps.sh valgrind bc python3
 	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DFLATAV_BUILD_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	cmake --build $(BENCH_BUILD) --target bench-media
+
+bench: bench-build
 	python3 bench/report.py $(BENCH_BUILD)
+
+bench-counts: bench-build
+	python3 bench/report.py $(BENCH_BUILD) --instructions-only
+
+bench-ffmpeg7:
+	JOBS=$(JOBS) bash scripts/test-ffmpeg7.sh make bench-counts BENCH_BUILD=build-bench-ffmpeg7 \
+		FLATAV_COMMIT=$$(git rev-parse --short HEAD)
 
 fuzz-build: deps
 	@bash scripts/install-deps.sh clang libclang-rt-14-dev
@@ -118,4 +136,4 @@ mutants: deps
 		--count $(MUTANTS_COUNT) --jobs $(JOBS)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD) build-ffmpeg7 build-bench-ffmpeg7
