@@ -16,7 +16,7 @@ void run_passes(benchmark::State &state, Pass pass)
 {
     int64_t bytes = 0;
     for (auto _ : state) {
-        const auto result = pass();
+        auto result = pass();  // mutable: newer Google Benchmark deprecates DoNotOptimize of a const
         if (!result.ok || result.bytes == 0) {
             state.SkipWithError("the pass failed: are the inputs made (bench-media)?");
             return;

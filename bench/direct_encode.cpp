@@ -26,7 +26,14 @@ struct Sink {
     int64_t bytes = 0;
     uint32_t checksum = 0;
 
+    // The host record's write function takes a mutable buffer; FFmpeg 7's
+    // avio_alloc_context a const one, FFmpeg 5's a mutable one: each takes
+    // the overload of its own type.
     static int32_t write(void *opaque, uint8_t *buf, int32_t size)
+    {
+        return write(opaque, static_cast<const uint8_t *>(buf), size);
+    }
+    static int32_t write(void *opaque, const uint8_t *buf, int32_t size)
     {
         auto *self = static_cast<Sink *>(opaque);
         for (int32_t i = 0; i < size; i += 64)

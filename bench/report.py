@@ -3,6 +3,7 @@
 of ratios to bench/RESULTS.md, with the machine and the FFmpeg version.
 
     report.py BUILD_DIR [--repetitions N] [--skip-hour]
+    report.py BUILD_DIR --instructions-only
 
 BUILD_DIR is a Release build with the bench-media target made. Time ratios
 are medians of Google Benchmark repetitions (wall and CPU time); instruction
@@ -10,6 +11,12 @@ ratios come from callgrind, which counts the same for the same binary and
 input whatever else the machine does. Peak memory is the resident peak of a
 whole process decoding, resampling or filtering a one-hour stream, against a
 one-minute one: flat memory means the two peaks are alike.
+
+--instructions-only counts decoding FLAC and MP3 and encoding FLAC alone and
+writes them to a section of their own, headed by the FFmpeg version, leaving
+the rest of RESULTS.md as it is: the way to add the counts under another
+FFmpeg (`make bench-ffmpeg7`). A full report keeps such sections of other
+FFmpeg versions.
 """
 import argparse
 import datetime
@@ -100,8 +107,10 @@ def machine():
     libs = " ".join(
         f"{lib} {run(['pkg-config', '--modversion', lib]).strip()}"
         for lib in ("libavformat", "libavcodec", "libavutil", "libswresample", "libavfilter"))
+    # FLATAV_COMMIT names it where the tree has no git (a root the tree is mounted in).
+    commit = os.environ.get("FLATAV_COMMIT", "")
     try:
-        commit = run(["git", "-C", HERE, "rev-parse", "--short", "HEAD"]).strip()
+        commit = commit or run(["git", "-C", HERE, "rev-parse", "--short", "HEAD"]).strip()
     except (subprocess.CalledProcessError, FileNotFoundError):
         commit = "unknown"
     return [
@@ -151,16 +160,69 @@ def verdict(ratio, target):
     return "yes" if ratio <= target else f"**no** (target {target})"
 
 
+def instruction_rows(counted):
+    """Table rows of the callgrind counts, and (job, case, ratio, target) of each."""
+    rows, counts = [], []
+    for job, args, target in counted:
+        print(f"counting {job}...", file=sys.stderr)
+        for case, a, b, ratio in table_rows(args):
+            counts.append((job, case, ratio, target))
+            rows.append(f"| {job} | {case} | {a:,.0f} | {b:,.0f} | {ratio:.4f} "
+                        f"| {verdict(ratio, target)} |")
+    return rows, counts
+
+
+def version_heading():
+    """The heading of the counts-only section of this FFmpeg ("FFmpeg 7.1.5")."""
+    version = run(["ffmpeg", "-version"]).split()[2].split("-")[0]
+    return f"## Instructions under FFmpeg {version}"
+
+
+def other_sections(path, keep):
+    """The "## " sections of the report at path whose heading keep() accepts."""
+    if not os.path.exists(path):
+        return []
+    parts = ["## " + part.rstrip("\n") for part in open(path).read().split("\n## ")[1:]]
+    return [part for part in parts if keep(part.splitlines()[0])]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build")
     parser.add_argument("--repetitions", type=int, default=7)
     parser.add_argument("--skip-hour", action="store_true",
                         help="leave out the one-hour memory runs")
+    parser.add_argument("--instructions-only", action="store_true",
+                        help="count decoding FLAC and MP3 and encoding FLAC into a "
+                        "section of this FFmpeg version, and nothing else")
     opts = parser.parse_args()
     build = os.path.abspath(opts.build)
     bench = os.path.join(build, "bench")
     media = os.path.join(build, "bench-media")
+    path = os.path.join(HERE, "RESULTS.md")
+    heading = version_heading()
+    table_head = ["| job | case | flatav | direct | ratio | within target |",
+                  "|---|---|---|---|---|---|"]
+    decode_counts = ("decode", [os.path.join(HERE, "callgrind_ratio.sh"), build,
+                                os.path.join(media, "minute.flac"),
+                                os.path.join(media, "minute.mp3")], 1.02)
+    encode_args = [os.path.join(HERE, "callgrind_encode.sh"), build,
+                   os.path.join(media, "minute.s16")]
+
+    if opts.instructions_only:
+        rows, _ = instruction_rows([decode_counts, ("encode", encode_args + ["flac"], 1.02)])
+        section = [heading, "", "Written by `report.py --instructions-only`: the Instructions",
+                   "table's counts of decoding and of FLAC encoding under this FFmpeg, against",
+                   "the same targets.", ""] + machine() + [""] + table_head + rows
+        # Every section but this version's own stays where it was.
+        text = open(path).read() if os.path.exists(path) else "# Benchmark results"
+        head = text.split("\n## ")[0]
+        kept = other_sections(path, lambda h: h != heading)
+        with open(path, "w") as f:
+            f.write("\n\n".join([head.rstrip("\n")] + kept + ["\n".join(section)]) + "\n")
+        print(f"wrote {path}", file=sys.stderr)
+        return
+
     out = ["# Benchmark results", "",
            "Written by `make bench` (`bench/report.py`). Every line compares flatav with a",
            "direct FFmpeg loop doing the same work in the same kind of process; a ratio",
@@ -189,24 +251,16 @@ def main():
                        f"| {wall:.3f} | {cpu:.3f} | {verdict(cpu, target)} |")
 
     out += ["", "## Instructions", "",
-            "callgrind counts of one pass (a minute of audio; MLP 20 s), whole process.", "",
-            "| job | case | flatav | direct | ratio | within target |", "|---|---|---|---|---|---|"]
+            "callgrind counts of one pass (a minute of audio; MLP 20 s), whole process.", ""]
     counted = [
-        ("decode", [os.path.join(HERE, "callgrind_ratio.sh"), build,
-                    os.path.join(media, "minute.flac"), os.path.join(media, "minute.mp3")], 1.02),
-        ("encode", [os.path.join(HERE, "callgrind_encode.sh"), build,
-                    os.path.join(media, "minute.s16")], 1.02),
+        decode_counts,
+        ("encode", encode_args, 1.02),
         ("MLP", [os.path.join(HERE, "mlp_callgrind.sh"), build,
                  os.path.join(media, "short16.mlp"), os.path.join(media, "short24.mlp")], 1.03),
         ("resample / filter", [os.path.join(HERE, "callgrind_convert.sh"), build], 1.03),
     ]
-    counts = []  # (job, case, ratio, target)
-    for job, args, target in counted:
-        print(f"counting {job}...", file=sys.stderr)
-        for case, a, b, ratio in table_rows(args):
-            counts.append((job, case, ratio, target))
-            out.append(f"| {job} | {case} | {a:,.0f} | {b:,.0f} | {ratio:.4f} "
-                       f"| {verdict(ratio, target)} |")
+    rows, counts = instruction_rows(counted)  # counts: (job, case, ratio, target)
+    out += table_head + rows
     out += missed_time_note(missed, counts)
 
     print("timing stream copy...", file=sys.stderr)
@@ -239,9 +293,11 @@ def main():
                     row.append(peak_rss_kib([convert_once, job, case, way, seconds]))
             out.append("| " + " | ".join(str(x) for x in row) + " |")
 
-    path = os.path.join(HERE, "RESULTS.md")
+    # The counts under other FFmpeg versions stay.
+    kept = other_sections(path, lambda h: h.startswith("## Instructions under FFmpeg ") and
+                          h != heading)
     with open(path, "w") as f:
-        f.write("\n".join(out) + "\n")
+        f.write("\n\n".join(["\n".join(out)] + kept) + "\n")
     print(f"wrote {path}", file=sys.stderr)
 
 

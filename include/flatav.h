@@ -51,6 +51,19 @@
  * This header needs no FFmpeg header: FFmpeg objects appear as pointers to
  * incomplete struct types, which the FFmpeg headers complete when a host
  * includes them too.
+ *
+ * FFmpeg versions: the library builds against FFmpeg 5.1 through 7.1 and
+ * behaves alike on each. The FFmpeg values named below (FLATAV_ERROR_*,
+ * FLATAV_SEEK_*, FLATAV_SAMPLE_FMT_*, FLATAV_MEDIA_*) are the same in all of
+ * them; a build against an FFmpeg where one differs fails. Every other value
+ * that is FFmpeg's own is that of the FFmpeg the library was built against
+ * and may differ from one build to another: AVCodecID numbers, channel
+ * masks (AV_CH_*) and the default layout of a channel count, FFmpeg's other
+ * error codes and its texts, codec and format names, and the size and
+ * layout of an AVPacket (ff_pkt_size). A host takes those from that
+ * FFmpeg's headers, or asks the library at run time (ff_pkt_size, the
+ * capability functions), rather than keeping numbers of its own. Record
+ * layouts and the library's own codes do not depend on the build.
  */
 #ifndef FLATAV_H
 #define FLATAV_H

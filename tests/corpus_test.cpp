@@ -196,7 +196,7 @@ Pcm decode_all(DecodeRec &rec, int stream, int error_mode)
 }
 
 // The ffmpeg tool's decode of one stream: its PCM, its exit status and how
-// many times it said "Error while decoding".
+// many packets it could not decode.
 struct ToolPcm {
     std::vector<uint8_t> bytes;
     int status = -1;
@@ -212,10 +212,7 @@ ToolPcm tool_pcm(const std::string &path, int stream, const char *format)
                                 shell_quote(errors.path),
                             &pcm.status);
     const std::vector<uint8_t> err = read_file(errors.path);
-    const std::string text(err.begin(), err.end());
-    for (size_t at = 0; (at = text.find("Error while decoding stream", at)) != std::string::npos;
-         at++)
-        pcm.errors++;
+    pcm.errors = tool_decode_errors(std::string(err.begin(), err.end()));
     return pcm;
 }
 

@@ -141,12 +141,7 @@ int ffmpeg_error_count(const std::string &path)
     int status = 0;
     std::vector<uint8_t> out = run_capture(
         "ffmpeg -nostdin -v error -i " + shell_quote(path) + " -f null - 2>&1", &status);
-    std::string text(out.begin(), out.end());
-    int count = 0;
-    for (size_t at = 0; (at = text.find("Error while decoding stream", at)) != std::string::npos;
-         at++)
-        count++;
-    return count;
+    return tool_decode_errors(std::string(out.begin(), out.end()));
 }
 
 TEST(DecodeErrors, DamagedPacketFailsTheCallByDefault)

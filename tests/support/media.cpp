@@ -84,6 +84,19 @@ std::vector<uint8_t> ffmpeg_pcm(const std::string &path, int stream_index,
     return pcm;
 }
 
+int tool_decode_errors(const std::string &log)
+{
+    // One line each: FFmpeg 5.1's tool says "Error while decoding stream";
+    // 7.1's says "Error submitting packet to decoder" for a packet refused
+    // and "Decoding error" for a frame that could not be received.
+    int count = 0;
+    for (const char *line : {"Error while decoding stream", "Error submitting packet to decoder",
+                             "Decoding error"})
+        for (size_t at = 0; (at = log.find(line, at)) != std::string::npos; at++)
+            count++;
+    return count;
+}
+
 double DemuxedPackets::total_seconds() const
 {
     int64_t ticks = 0;
