@@ -68,7 +68,7 @@ MlpResult decode_mlp_with_flatav(const std::vector<uint8_t> &stream)
     Job job;
     job.stream = &stream;
     MemDecodeRec *rec =
-        mem_init(&job, read_stream, sink, 1, kMlpBufferAlloc, kMlpRefillSize);
+        mem_init(&job, read_stream, sink, FLATAV_MEM_CODEC_MLP, kMlpBufferAlloc, kMlpRefillSize);
     if (!rec)
         return job.result;
     while (!job.ended && mem_decode_audio(rec, 0) >= 0) {

@@ -268,7 +268,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         rec.audio_stream_index = stream_choice == 0xff ? first_open_audio_stream(rec)
                                  : rec.nb_streams > 0 ? stream_choice % rec.nb_streams
                                                       : 0;
-        AVPacket *pkt = rec.read_mode == 3 ? ff_pkt_new() : nullptr;
+        AVPacket *pkt = rec.read_mode == FLATAV_READ_RAW_PACKET ? ff_pkt_new() : nullptr;
         rec.raw_pkt = pkt;
         const bool use_abuf = (mode >> 5) & 1;
         GuardedBuffer &buf = plain_buffer();
@@ -282,9 +282,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 &rec, use_abuf ? nullptr : buf.data(), nullptr,
                 use_abuf ? &host.abuf : nullptr, capacity * 64, &error_count);
             host.check();
-            if (rec.read_mode == 3 && r >= 0)
+            if (rec.read_mode == FLATAV_READ_RAW_PACKET && r >= 0)
                 ff_pkt_clean(pkt);
-            if (r == -1 || (rec.read_mode == 0 && r == 0 && rec.end_of_stream))
+            // FLATAV_DECODE_NO_DECODER has the same value as the end of the
+            // packets: either ends the run.
+            if (r == FLATAV_DECODE_END_OF_PACKETS ||
+                (rec.read_mode == FLATAV_READ_DECODE && r == 0 && rec.end_of_stream))
                 break;
         }
         buf.check("buf");

@@ -231,7 +231,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         pushed += got;
         r = run_af(&rec, copy.empty() ? nullptr : copy.data(), (int32_t)copy.size(),
                    nullptr, write_pcm);
-        if (r != -11 && r != (int)FLATAV_ERROR_EOF)
+        if (r != FLATAV_ERROR_EAGAIN && r != (int)FLATAV_ERROR_EOF)
             break;
     }
     // The end of the stream drains the graph (a record torn down by a

@@ -3,7 +3,7 @@
 // and written out.
 //
 // Input: 14 option bytes, then the stream.
-//   0: codec_select (1 for most values, else the value itself)
+//   0: codec_select (FLATAV_MEM_CODEC_MLP for most values, else the value itself)
 //   1-2: buffer_alloc - 1
 //   3-4: refill_size (values above buffer_alloc are taken modulo it + 1,
 //        except 0xffff, which stays too large)
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     stream.data = in.rest();
     stream.size = in.left();
 
-    const int32_t codec_select = select < 0xf0 ? 1 : select & 0x0f;
+    const int32_t codec_select = select < 0xf0 ? FLATAV_MEM_CODEC_MLP : select & 0x0f;
     const int32_t refill_size =
         refill == 0xffff ? buffer_alloc + 1
                          : (refill > buffer_alloc ? refill % buffer_alloc + 1 : refill);

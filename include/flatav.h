@@ -15,6 +15,19 @@
  * calling thread. Error texts that opening functions return are constants
  * or live in one process-wide text buffer (see below).
  *
+ * Texts are stable: this library's own error texts (returned, handed to
+ * error_cb or printed) and trace texts stay the same from one release to
+ * the next, so hosts may match them; parts that come from FFmpeg (its error
+ * descriptions, codec and format names) follow the FFmpeg in use. An
+ * opening function given a NULL record returns "<function>: no record"
+ * ("ff_open_encoder: no record"). Trace texts and a few error texts carry
+ * fixed checkpoints, a mark beside the function's name that numbers a
+ * place in the call, not a count: the "01" of "ff_cleanup_decoder, 01",
+ * the "[3]" of "clean_filter_avrec(): [3]", the "[99]" of
+ * "encode_audio_frame(): [99] av_write_trailer=0", the "(1)" of
+ * "(1)avformat_open_input failed". A host may follow a call's progress by
+ * them.
+ *
  * Ownership: the host owns every record (except the memory-source decoder's
  * handle, which mem_init creates and mem_clean destroys) and everything its
  * input fields point to. FFmpeg objects that the library creates are
@@ -142,6 +155,9 @@ extern "C" {
  * context. */
 #define FLATAV_CONTEXT_POS_NONE (-2)
 
+/* ff_encode_audio2's failure result beside FFmpeg's own negative codes. */
+#define FLATAV_ENCODE_FAILED (-1)        /* not open, no memory, a block of no whole frame, write or trailer failed, second drain */
+
 /* ff_encode_audio_raw's negative results. */
 #define FLATAV_RAW_WRITE_FAILED (-1)     /* write or trailer failed, or the record is not open */
 #define FLATAV_RAW_NO_PACKET (-10)       /* no packet could be made from raw_data */
@@ -152,6 +168,12 @@ extern "C" {
 
 /* mem_init's codec_select. */
 #define FLATAV_MEM_CODEC_MLP 1           /* MLP elementary stream, the only one */
+
+/* ff_res_get_buffer's failure result. */
+#define FLATAV_RES_BUFFER_FAILED (-1)    /* no record, or the buffer could not grow */
+
+/* HostMetadataFn's stream_index for the container's own tags. */
+#define FLATAV_METADATA_CONTAINER (-1)
 
 struct AVCodec;
 struct AVCodecContext;
@@ -195,8 +217,9 @@ typedef struct AudioBuffer AudioBuffer;
 typedef void (*HostTextFn)(void *user, const char *text);
 
 /* One metadata entry of the source being opened (ff_decoder_open).
- * Parameters: user: HostCallbacks.user_data. stream_index: -1 for container
- *   tags, else the index of an audio stream. key, value: the entry.
+ * Parameters: user: HostCallbacks.user_data. stream_index:
+ *   FLATAV_METADATA_CONTAINER (-1) for container tags, else the index of an
+ *   audio stream. key, value: the entry.
  * Return value: none.
  * Remarks: container tags come first, then the chapters' tags (chapter_cb),
  *   then each audio stream's tags; streams of other types report none. */
@@ -692,9 +715,10 @@ FLATAV_API const char *ff_open_encoder(EncodeRec *avrec);
 /* Encodes buf_size bytes of PCM (buf interleaved, or planes when the record
  * is planar; buf must then be non-NULL). buf NULL drains the encoder and
  * writes the trailer. Returns the packet size written, 0 when the encoder
- * kept the frame, a negative code on failure; the drain returns 0 or -1 (-1
- * also for a second drain, which writes nothing). Nothing to release per
- * call: the data are only read during the call. */
+ * kept the frame, FLATAV_ENCODE_FAILED (-1) or FFmpeg's negative code on
+ * failure; the drain returns 0 or FLATAV_ENCODE_FAILED (also for a second
+ * drain, which writes nothing). Nothing to release per call: the data are
+ * only read during the call. */
 FLATAV_API int32_t ff_encode_audio2(EncodeRec *avrec, const uint8_t *buf,
                                     uint8_t **planes, int32_t buf_size);
 
@@ -829,9 +853,9 @@ FLATAV_API int32_t ff_init_resample(ResampleRec *rec, const double *matrix,
  * record that is not set up). */
 FLATAV_API int32_t ff_buffer_size(ResampleRec *rec, int32_t in_bytes);
 /* Grows rec->buffer to at least size usable bytes (it never shrinks): 0, or
- * -1 on failure, after which the record holds no buffer. The buffer is
- * released by ff_cleanup_resample when free_buffer is set, else by the host
- * with ff_free. */
+ * FLATAV_RES_BUFFER_FAILED (-1) on failure, after which the record holds no
+ * buffer. The buffer is released by ff_cleanup_resample when free_buffer is
+ * set, else by the host with ff_free. */
 FLATAV_API int32_t ff_res_get_buffer(ResampleRec *rec, int32_t size);
 /* Converts in_bytes of in into out; *out_samples is the capacity in samples
  * per channel (0: the computed count) and receives the capacity used. flush

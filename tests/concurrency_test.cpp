@@ -27,7 +27,7 @@ extern "C" {
 
 #include "convert_host.h"
 #include "encode_host.h"
-#include "ffmpeg_ptr.h"
+#include "common/ffmpeg_util.h"
 #include "flatav.h"
 #include "media.h"
 #include "mem_host.h"

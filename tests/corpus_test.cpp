@@ -165,9 +165,9 @@ const char *raw_format(int fmt)
 // What decoding one stream to its end gave the host.
 struct Pcm {
     std::vector<uint8_t> bytes;
-    int failed_calls = 0;           // results -4 (the loop goes on after them)
-    int32_t skipped = 0;            // counted by decode_error_mode 1
-    bool ended = false;             // result 0 with end_of_stream 1
+    int failed_calls = 0;             // results FLATAV_DECODE_FAILED (the loop goes on)
+    int32_t skipped = 0;              // counted by FLATAV_DECODE_ERRORS_COUNT_AND_SKIP
+    bool ended = false;               // result 0 with end_of_stream 1
     std::vector<int32_t> unexpected;  // any other result
 };
 
@@ -175,7 +175,7 @@ Pcm decode_all(DecodeRec &rec, int stream, int error_mode)
 {
     rec.audio_stream_index = stream;
     rec.packed_output = 1;
-    rec.read_mode = 0;
+    rec.read_mode = FLATAV_READ_DECODE;
     rec.decode_error_mode = error_mode;
     HostBuffer buffer;
     Pcm pcm;
@@ -183,7 +183,7 @@ Pcm decode_all(DecodeRec &rec, int stream, int error_mode)
         const int32_t got = ff_decode_audio(&rec, nullptr, nullptr, buffer.get(), 0, &pcm.skipped);
         if (got > 0) {
             pcm.bytes.insert(pcm.bytes.end(), buffer.get()->data, buffer.get()->data + got);
-        } else if (got == -4) {
+        } else if (got == FLATAV_DECODE_FAILED) {
             pcm.failed_calls++;
         } else if (got == 0 && rec.end_of_stream == 1) {
             pcm.ended = true;
@@ -319,7 +319,7 @@ void copy_stream(const std::string &path, int stream, const std::string &output,
     ASSERT_EQ(src.open(), nullptr);
     src.rec.streamcopy->stream_index = stream;
     src.rec.audio_stream_index = stream;
-    src.rec.read_mode = 3;
+    src.rec.read_mode = FLATAV_READ_RAW_PACKET;
     src.rec.raw_pkt = ff_pkt_new();
 
     Recorder recorder;
@@ -466,7 +466,7 @@ void check_decode(const std::string &path, std::vector<int> *decodable)
         SCOPED_TRACE("audio stream " + std::to_string(i));
         OpenedSource url(path);
         ASSERT_EQ(url.open(), nullptr);
-        const Pcm by_url = decode_all(url.rec, i, 0);
+        const Pcm by_url = decode_all(url.rec, i, FLATAV_DECODE_ERRORS_FAIL);
         EXPECT_TRUE(by_url.ended);
         EXPECT_TRUE(by_url.unexpected.empty()) << by_url.unexpected[0];
         EXPECT_EQ(url.recorder.errors.size(), (size_t)by_url.failed_calls);
@@ -476,7 +476,7 @@ void check_decode(const std::string &path, std::vector<int> *decodable)
         MemorySource memory(read_file(path));
         OpenedSource io(path, &memory);
         ASSERT_EQ(io.open(), nullptr);
-        const Pcm by_io = decode_all(io.rec, i, 1);
+        const Pcm by_io = decode_all(io.rec, i, FLATAV_DECODE_ERRORS_COUNT_AND_SKIP);
         EXPECT_TRUE(by_io.ended);
         EXPECT_EQ(by_io.failed_calls, 0);
         EXPECT_EQ(by_io.skipped, by_url.failed_calls);
@@ -487,7 +487,7 @@ void check_decode(const std::string &path, std::vector<int> *decodable)
         const ToolPcm tool = tool_pcm(path, i, format ? format : "s16le");
         EXPECT_EQ(tool.errors, by_url.failed_calls);
         const std::string counts = "tool errors " + std::to_string(tool.errors) +
-                                   ", calls failing with -4: " +
+                                   ", calls failing with FLATAV_DECODE_FAILED: " +
                                    std::to_string(by_url.failed_calls);
         if (!format) {
             // The decoder never produced a frame, nor did the tool's.
@@ -534,7 +534,7 @@ void check_copy(const std::string &path, int stream)
                 << run.open_error;
         }
         for (int32_t r : run.results)
-            EXPECT_TRUE(r == 0 || r == -1) << r;
+            EXPECT_TRUE(r == 0 || r == FLATAV_RAW_WRITE_FAILED) << r;
 
         const AVOutputFormat *fmt = av_guess_format(nullptr, output.c_str(), nullptr);
         ScratchFile by_tool("tool_" + output), by_library("library_" + output);
@@ -547,7 +547,7 @@ void check_copy(const std::string &path, int stream)
             << "library: open \"" << run.open_error << "\", trailer " << run.trailer;
         if (!run.succeeded() || status != 0) {
             note(path, "copy to " + output + ": the tool's remux fails, the library's " +
-                           (run.open_error.empty() ? "packet or trailer calls return -1"
+                           (run.open_error.empty() ? "packet or trailer calls fail"
                                                    : "open returns \"" + run.open_error + "\""));
             continue;
         }
@@ -624,7 +624,7 @@ void check_damaged(const std::string &path, const std::vector<uint8_t> &bytes,
     const int stream = src.first_audio();
     if (stream < 0)
         return;
-    const Pcm pcm = decode_all(src.rec, stream, 0);
+    const Pcm pcm = decode_all(src.rec, stream, FLATAV_DECODE_ERRORS_FAIL);
     EXPECT_TRUE(pcm.ended);
     tally.decoded++;
     const char *format = raw_format(src.rec.audio_info[stream].av_codec_context->sample_fmt);
@@ -646,7 +646,7 @@ void check_damaged(const std::string &path, const std::vector<uint8_t> &bytes,
 
     src.rec.position = 0;
     EXPECT_LE(ff_seek4(&src.rec), 0);
-    src.rec.read_mode = 3;
+    src.rec.read_mode = FLATAV_READ_RAW_PACKET;
     src.rec.raw_pkt = ff_pkt_new();
     int32_t got = 0;
     for (int calls = 0; calls < kMaxCalls && (got = ff_decode_audio(&src.rec, nullptr, nullptr,
@@ -655,7 +655,7 @@ void check_damaged(const std::string &path, const std::vector<uint8_t> &bytes,
         tally.packets++;
         ff_pkt_clean(src.rec.raw_pkt);
     }
-    EXPECT_EQ(got, -1);
+    EXPECT_EQ(got, FLATAV_DECODE_END_OF_PACKETS);
     EXPECT_EQ(src.rec.end_of_stream, 1);
     ff_pkt_free(src.rec.raw_pkt);
     src.rec.raw_pkt = nullptr;
@@ -705,8 +705,9 @@ TEST_P(CorpusDirectory, DamagedCopiesEndWithDocumentedCodes)
         note(path, std::to_string(tally.variants) + " damaged copies: " +
                        std::to_string(tally.opened) + " open, " + std::to_string(tally.decoded) +
                        " decode to their end (" + std::to_string(tally.pcm_bytes) + " bytes, " +
-                       std::to_string(tally.failed_calls) + " calls failing with -4), " +
-                       std::to_string(tally.packets) + " packets in read mode 3");
+                       std::to_string(tally.failed_calls) +
+                       " calls failing with FLATAV_DECODE_FAILED), " +
+                       std::to_string(tally.packets) + " packets in FLATAV_READ_RAW_PACKET");
     }
 }
 

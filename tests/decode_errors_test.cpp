@@ -43,18 +43,21 @@ TEST(DecodeErrors, NoDestinationAtAll)
     OpenedSource src(media_path("flac16.flac"));
     ASSERT_EQ(src.open(), nullptr);
     src.rec.audio_stream_index = 0;
-    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), -2);
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr),
+              FLATAV_DECODE_NO_DESTINATION);
     ASSERT_EQ(src.recorder.errors.size(), 1u);
     EXPECT_EQ(src.recorder.errors[0], "ff_decode_audio buf = NULL");
     EXPECT_EQ(src.rec.packet_count, 1) << "the packet is read, then dropped";
     EXPECT_EQ(src.rec.end_of_stream, 0);
 
     // At the end of input the same text and code.
-    while (ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr) == -2 &&
+    while (ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr) ==
+               FLATAV_DECODE_NO_DESTINATION &&
            !src.rec.end_of_stream) {
     }
     EXPECT_EQ(src.rec.end_of_stream, 1);
-    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), -2);
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr),
+              FLATAV_DECODE_NO_DESTINATION);
 }
 
 TEST(DecodeErrors, PlanarOutputWithoutPlanes)
@@ -63,7 +66,8 @@ TEST(DecodeErrors, PlanarOutputWithoutPlanes)
     ASSERT_EQ(src.open(), nullptr);
     src.rec.audio_stream_index = 0;
     uint8_t buf[16];
-    EXPECT_EQ(ff_decode_audio(&src.rec, buf, nullptr, nullptr, 0, nullptr), -2);
+    EXPECT_EQ(ff_decode_audio(&src.rec, buf, nullptr, nullptr, 0, nullptr),
+              FLATAV_DECODE_NO_DESTINATION);
     EXPECT_EQ(src.recorder.errors, std::vector<std::string>{"ff_decode_audio planes = NULL"});
     EXPECT_EQ(src.rec.packet_count, 0) << "no packet is read for nothing";
 }
@@ -98,7 +102,8 @@ TEST(DecodeErrors, StreamWithoutDecoderContext)
         src.recorder.errors.clear();
         src.rec.audio_stream_index = index;
         src.rec.end_of_stream = 7;
-        EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr), -1);
+        EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr),
+                  FLATAV_DECODE_NO_DECODER);
         EXPECT_EQ(src.rec.end_of_stream, 7);
         ASSERT_EQ(src.recorder.errors.size(), 1u);
         EXPECT_EQ(src.recorder.errors[0],
@@ -112,7 +117,8 @@ TEST(DecodeErrors, RecordThatNeverOpened)
 {
     DecodeRec rec{};
     HostBuffer buffer;
-    EXPECT_EQ(ff_decode_audio(&rec, nullptr, nullptr, buffer.get(), 0, nullptr), -1);
+    EXPECT_EQ(ff_decode_audio(&rec, nullptr, nullptr, buffer.get(), 0, nullptr),
+              FLATAV_DECODE_NO_DECODER);
     ff_cleanup_decoder(&rec);
     ff_cleanup_decoder(&rec);
 }
@@ -124,7 +130,8 @@ TEST(DecodeErrors, UnopenedDecoderFailsTheCall)
     src.rec.audio_stream_index = 0;
     HostBuffer buffer;
     // The context exists but has no decoder behind it.
-    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr), -4);
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr),
+              FLATAV_DECODE_FAILED);
     EXPECT_TRUE(src.recorder.has_error_containing("ff_decode_audio Error while decoding ("));
 }
 
@@ -148,14 +155,15 @@ TEST(DecodeErrors, DamagedPacketFailsTheCallByDefault)
     int good_calls = 0;
     while ((got = ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr)) > 0)
         good_calls++;
-    EXPECT_EQ(got, -4);
+    EXPECT_EQ(got, FLATAV_DECODE_FAILED);
     EXPECT_GT(good_calls, 0);
     EXPECT_EQ(src.rec.end_of_stream, 0);
     ASSERT_EQ(src.recorder.errors.size(), 1u);
     EXPECT_EQ(src.recorder.errors[0].rfind("ff_decode_audio Error while decoding (", 0), 0u)
         << src.recorder.errors[0];
     // The record stays usable: the next call goes on with the next packet.
-    EXPECT_NE(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr), -1);
+    EXPECT_NE(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr),
+              FLATAV_DECODE_NO_DECODER);
 }
 
 TEST(DecodeErrors, SkippedDamagedPacketsGiveTheFfmpegToolsPcm)
@@ -165,7 +173,7 @@ TEST(DecodeErrors, SkippedDamagedPacketsGiveTheFfmpegToolsPcm)
     const int reference_errors = ffmpeg_error_count(path);
     ASSERT_GT(reference_errors, 0);
 
-    for (int mode : {1, 2}) {
+    for (int mode : {FLATAV_DECODE_ERRORS_COUNT_AND_SKIP, FLATAV_DECODE_ERRORS_SKIP}) {
         SCOPED_TRACE(mode);
         OpenedSource src(path);
         src.rec.decode_error_mode = mode;
@@ -181,7 +189,7 @@ TEST(DecodeErrors, SkippedDamagedPacketsGiveTheFfmpegToolsPcm)
         EXPECT_EQ(got, 0);
         EXPECT_EQ(src.rec.end_of_stream, 1);
         EXPECT_TRUE(src.recorder.errors.empty());
-        EXPECT_EQ(errors, mode == 1 ? reference_errors : 0);
+        EXPECT_EQ(errors, mode == FLATAV_DECODE_ERRORS_COUNT_AND_SKIP ? reference_errors : 0);
         EXPECT_EQ(pcm, reference);
     }
 }

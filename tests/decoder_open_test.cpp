@@ -100,7 +100,7 @@ TEST(DecoderOpen, ReportsContainerTagsThenChaptersThenStreamTags)
     bool title = false, language = false;
     for (size_t t = 0; t < r.tags.size(); t++) {
         if (t < container_tags) {
-            EXPECT_EQ(r.tags[t].stream, -1);
+            EXPECT_EQ(r.tags[t].stream, FLATAV_METADATA_CONTAINER);
             title |= r.tags[t].key == "title" && r.tags[t].value == "Fixture Album";
         } else {
             EXPECT_EQ(r.tags[t].stream, 0);
@@ -296,7 +296,8 @@ TEST(DecoderOpen, ZeroFilledRecordFailsCleanly)
     EXPECT_EQ(rec.avio_context, nullptr);
     EXPECT_NE(ff_decoder_open(nullptr), nullptr);
     ff_cleanup_decoder(nullptr);
-    EXPECT_EQ(ff_decode_audio(nullptr, nullptr, nullptr, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(ff_decode_audio(nullptr, nullptr, nullptr, nullptr, 0, nullptr),
+              FLATAV_DECODE_NO_DECODER);
 }
 
 TEST(DecoderOpen, ForcedInputFormatInCustomIoMode)

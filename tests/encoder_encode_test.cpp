@@ -33,7 +33,7 @@ TEST(EncodeCall, WholeSampleFramesOnly)
     std::vector<uint8_t> block(4 * 100 + 3);
     EXPECT_EQ(ff_encode_audio2(&output.rec, block.data(), nullptr, 403), 400);
     EXPECT_EQ(output.rec.next_pts, 100);
-    EXPECT_EQ(ff_encode_audio2(&output.rec, block.data(), nullptr, 3), -1);
+    EXPECT_EQ(ff_encode_audio2(&output.rec, block.data(), nullptr, 3), FLATAV_ENCODE_FAILED);
     EXPECT_TRUE(output.recorder.has_error_containing(
         "avcodec_fill_audio_frame failed with code -22, for nb_samples=0, buf_size=3"));
 }
@@ -84,7 +84,7 @@ TEST(EncodeCall, AfterTheDrainTheEncoderIsAtItsEnd)
     EXPECT_TRUE(output.recorder.has_error_containing(
         "[1] avcodec_encode_audio2 failed : End of file, buf_size=4608 -541478725"));
     // A second drain writes no second trailer.
-    EXPECT_EQ(ff_encode_audio2(&output.rec, nullptr, nullptr, 0), -1);
+    EXPECT_EQ(ff_encode_audio2(&output.rec, nullptr, nullptr, 0), FLATAV_ENCODE_FAILED);
     EXPECT_EQ(output.out.bytes.size(), size);
 
     ff_cleanup_encoder(&output.rec);
@@ -101,7 +101,7 @@ TEST(EncodeCall, HostWriteFailureIsReported)
     output.out.fail_after = 10000;
     ASSERT_EQ(output.open(signal), nullptr);
     EXPECT_FALSE(output.encode(signal));
-    EXPECT_EQ(output.results.back(), -1);
+    EXPECT_EQ(output.results.back(), FLATAV_ENCODE_FAILED);
     EXPECT_TRUE(output.recorder.has_error_containing("av_write_frame failed -5"));
 }
 

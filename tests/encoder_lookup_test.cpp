@@ -107,9 +107,11 @@ TEST(SampleFormat, ChoosesFromTheEncodersList)
         EXPECT_EQ(ff_get_encoder_sample_format(c.codec(), c.bits, c.host), c.expected);
     }
     // No encoder, and an encoder without formats (a video encoder).
-    EXPECT_EQ(ff_get_encoder_sample_format(0x7fff0000, 16, AV_SAMPLE_FMT_S16), -1);
-    EXPECT_EQ(ff_get_encoder_sample_format(0, 16, AV_SAMPLE_FMT_S16), -1);
-    EXPECT_EQ(ff_get_encoder_sample_format(ff_get_encoder_11(), 16, AV_SAMPLE_FMT_S16), -1);
+    EXPECT_EQ(ff_get_encoder_sample_format(0x7fff0000, 16, AV_SAMPLE_FMT_S16),
+              FLATAV_SAMPLE_FMT_NONE);
+    EXPECT_EQ(ff_get_encoder_sample_format(0, 16, AV_SAMPLE_FMT_S16), FLATAV_SAMPLE_FMT_NONE);
+    EXPECT_EQ(ff_get_encoder_sample_format(ff_get_encoder_11(), 16, AV_SAMPLE_FMT_S16),
+              FLATAV_SAMPLE_FMT_NONE);
 }
 
 TEST(SampleFormat, BitDepthSearchWritesEachEntryToTheConsole)

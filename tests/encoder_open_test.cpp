@@ -179,7 +179,7 @@ TEST(OpenEncoder, WithoutEncoderDeclaresMp3)
     uint8_t *planes[2] = {block.data(), block.data() + 1152};
     EXPECT_EQ(ff_encode_audio2(&rec, block.data(), planes, 2304), AVERROR(EINVAL));
     EXPECT_TRUE(output.recorder.has_error_containing("[1] avcodec_encode_audio2 failed"));
-    EXPECT_EQ(ff_encode_audio2(&rec, nullptr, nullptr, 0), -1);
+    EXPECT_EQ(ff_encode_audio2(&rec, nullptr, nullptr, 0), FLATAV_ENCODE_FAILED);
     EXPECT_TRUE(output.recorder.has_error_containing(
         "avcodec_encode_audio2 failed while getting delayed frames"));
 }
@@ -213,12 +213,12 @@ TEST(OpenEncoder, ZeroFilledAndNullRecordsDoNotCrash)
     EncodeRec rec{};
     EXPECT_STREQ(ff_open_encoder(&rec), "av_guess_format failed");
     EXPECT_EQ(rec.opened, 0);
-    EXPECT_EQ(ff_encode_audio2(&rec, nullptr, nullptr, 0), -1);
+    EXPECT_EQ(ff_encode_audio2(&rec, nullptr, nullptr, 0), FLATAV_ENCODE_FAILED);
     EXPECT_LT(ff_buff_size(&rec, 400), 0);
     ff_cleanup_encoder(&rec);
 
     EXPECT_NE(ff_open_encoder(nullptr), nullptr);
-    EXPECT_EQ(ff_encode_audio2(nullptr, nullptr, nullptr, 0), -1);
+    EXPECT_EQ(ff_encode_audio2(nullptr, nullptr, nullptr, 0), FLATAV_ENCODE_FAILED);
     EXPECT_LT(ff_buff_size(nullptr, 400), 0);
     ff_cleanup_encoder(nullptr);
 

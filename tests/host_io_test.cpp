@@ -63,7 +63,7 @@ struct UnrulySource : MemorySource {
 struct Decoded {
     std::vector<uint8_t> pcm;
     int32_t last = 0;       // bytes of the last call that gave PCM
-    int failed_calls = 0;   // results -4: the packet did not decode
+    int failed_calls = 0;   // results FLATAV_DECODE_FAILED: the packet did not decode
     bool ended = false;     // result 0 with end_of_stream 1
     std::vector<int32_t> other;
 };
@@ -79,7 +79,7 @@ Decoded decode_to_end(DecodeRec &rec)
         if (got > 0) {
             d.pcm.insert(d.pcm.end(), buffer.get()->data, buffer.get()->data + got);
             d.last = got;
-        } else if (got == -4) {
+        } else if (got == FLATAV_DECODE_FAILED) {
             d.failed_calls++;
         } else if (got == 0 && rec.end_of_stream == 1) {
             d.ended = true;
@@ -146,8 +146,9 @@ TEST_P(ReadMisbehaves, ShortReadsGiveTheSamePcm)
 // A read that fails (or, against the contract, returns 0) from some point
 // on: before the open has what it needs, the open fails with its
 // documented text; after, decoding delivers the PCM of the bytes before the
-// cut, the call with the cut packet may fail with -4, and then it ends with 0
-// and end_of_stream 1, again on every further call. Read mode 3 ends with -1.
+// cut, the call with the cut packet may fail with FLATAV_DECODE_FAILED, and
+// then it ends with 0 and end_of_stream 1, again on every further call.
+// FLATAV_READ_RAW_PACKET ends with FLATAV_DECODE_END_OF_PACKETS.
 TEST_P(ReadMisbehaves, ReadFailureEndsTheSource)
 {
     const size_t size = read_file(media_path(GetParam())).size();
@@ -199,9 +200,10 @@ TEST_P(ReadMisbehaves, ReadFailureEndsTheSource)
             EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr), 0);
             EXPECT_EQ(src.rec.end_of_stream, 1);
 
-            src.rec.read_mode = 3;
+            src.rec.read_mode = FLATAV_READ_RAW_PACKET;
             src.rec.raw_pkt = ff_pkt_new();
-            EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), -1);
+            EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr),
+                      FLATAV_DECODE_END_OF_PACKETS);
             ff_pkt_free(src.rec.raw_pkt);
             src.rec.raw_pkt = nullptr;
             expect_clean(src);
@@ -382,7 +384,7 @@ void copy_job(const WriteCase &c, WriteJob &job)
     ASSERT_EQ(src.open(), nullptr);
     src.rec.streamcopy->stream_index = 0;
     src.rec.audio_stream_index = 0;
-    src.rec.read_mode = 3;
+    src.rec.read_mode = FLATAV_READ_RAW_PACKET;
     src.rec.raw_pkt = ff_pkt_new();
     job.rec.output_file_name = c.output;
     job.rec.callbacks = &job.recorder.callbacks;
@@ -455,7 +457,8 @@ TEST_P(WriteMisbehaves, DuringTheHeader)
 }
 
 // What every job with a refused write shows once its header is out: the
-// first call that meets the refusal returns -1 with its documented text,
+// first call that meets the refusal fails (FLATAV_ENCODE_FAILED,
+// FLATAV_RAW_WRITE_FAILED) with its documented text,
 // every call before it succeeded, no packet counts as written after it,
 // the last call (drain or trailer) fails too, and nothing beyond the
 // refused byte is stored.
@@ -464,9 +467,10 @@ void expect_one_documented_failure(const WriteCase &c, const WriteJob &job)
     ASSERT_EQ(job.open_text, nullptr);
     ASSERT_FALSE(job.recorder.errors.empty());
     const std::string &text = job.recorder.errors[0];
+    const int32_t failure = c.codec_id ? FLATAV_ENCODE_FAILED : FLATAV_RAW_WRITE_FAILED;
     const int failed = job.first_failure();
     if (failed >= 0) {
-        EXPECT_EQ(job.results[failed], -1);
+        EXPECT_EQ(job.results[failed], failure);
         EXPECT_EQ(text, "av_write_frame failed -5\n");
         for (size_t k = failed + 1; k < job.results.size(); k++)
             EXPECT_LE(job.results[k], 0) << "call " << k << ": nothing is written once refused";
@@ -477,7 +481,7 @@ void expect_one_documented_failure(const WriteCase &c, const WriteJob &job)
     } else {
         EXPECT_EQ(text, "av_write_trailer failed -5");
     }
-    EXPECT_EQ(job.last, -1);
+    EXPECT_EQ(job.last, failure);
     EXPECT_LE(job.out.bytes.size(), (size_t)job.out.fail_after);
 }
 

@@ -10,7 +10,7 @@ extern "C" {
 }
 
 #include "flatav.h"
-#include "host/report.h"
+#include "common/report.h"
 #include "test_host.h"
 
 using flatav_test::Recorder;

@@ -18,7 +18,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-#include "ffmpeg_ptr.h"
+#include "common/ffmpeg_util.h"
 #include "flatav.h"
 #include "media.h"
 #include "mem_host.h"
@@ -281,7 +281,7 @@ TEST(BufferDecodeOpen, AllocationFailuresLeaveTheRecordClosed)
         av_max_alloc(INT_MAX);
         if (r != 0) {
             failures++;
-            EXPECT_TRUE(r == 3 || r < 0) << r;
+            EXPECT_TRUE(r == FLATAV_BUFFER_DECODER_NO_MEMORY || r < 0) << r;
             EXPECT_EQ(rec.codec_context, nullptr);
             EXPECT_EQ(rec.frame, nullptr);
         }

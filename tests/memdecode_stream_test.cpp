@@ -431,7 +431,7 @@ TEST(MemDecodeRead, OverlongReadCountIsCut)
         return max + 1000;
     };
     MemHost host;
-    MemDecodeRec *rec = mem_init(&host, liar, MemHost::write, 1, 512, 512);
+    MemDecodeRec *rec = mem_init(&host, liar, MemHost::write, FLATAV_MEM_CODEC_MLP, 512, 512);
     ASSERT_NE(rec, nullptr);
     mem_decode_audio(rec, 0);
     EXPECT_LE(rec->pending, 512u);

@@ -45,7 +45,7 @@ TEST_P(PacketModes, DurationsSumToTheStreamDuration)
     OpenedSource src(media_path(c.file));
     ASSERT_EQ(src.open(), nullptr);
     src.rec.audio_stream_index = c.stream;
-    src.rec.read_mode = 1;
+    src.rec.read_mode = FLATAV_READ_PACKET_DURATIONS;
     src.rec.position = 123.0;
     double times[2] = {0, 0};
     src.rec.packet_times = times;
@@ -54,7 +54,7 @@ TEST_P(PacketModes, DurationsSumToTheStreamDuration)
     int32_t got;
     while ((got = ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr)) == 0)
         packets++;
-    EXPECT_EQ(got, -1);
+    EXPECT_EQ(got, FLATAV_DECODE_END_OF_PACKETS);
     EXPECT_EQ(src.rec.end_of_stream, 1);
     EXPECT_EQ(packets, ref.packets.size());
     EXPECT_EQ(src.rec.packet_count, (int)packets);
@@ -74,8 +74,8 @@ TEST_P(PacketModes, CopiesAndRawPacketsAreTheSourcePackets)
     ASSERT_EQ(copy.open(), nullptr);
     ASSERT_EQ(raw.open(), nullptr);
     copy.rec.audio_stream_index = raw.rec.audio_stream_index = c.stream;
-    copy.rec.read_mode = 2;
-    raw.rec.read_mode = 3;
+    copy.rec.read_mode = FLATAV_READ_COPY;
+    raw.rec.read_mode = FLATAV_READ_RAW_PACKET;
     raw.rec.raw_pkt = ff_pkt_new();
     ASSERT_NE(raw.rec.raw_pkt, nullptr);
     std::vector<uint8_t> buf(1 << 16);
@@ -96,8 +96,9 @@ TEST_P(PacketModes, CopiesAndRawPacketsAreTheSourcePackets)
     }
     EXPECT_EQ(ff_decode_audio(&copy.rec, buf.data(), nullptr, nullptr, (int32_t)buf.size(),
                               nullptr),
-              -1);
-    EXPECT_EQ(ff_decode_audio(&raw.rec, nullptr, nullptr, nullptr, 0, nullptr), -1);
+              FLATAV_DECODE_END_OF_PACKETS);
+    EXPECT_EQ(ff_decode_audio(&raw.rec, nullptr, nullptr, nullptr, 0, nullptr),
+              FLATAV_DECODE_END_OF_PACKETS);
     EXPECT_EQ(raw.rec.end_of_stream, 1);
     EXPECT_EQ(raw.rec.raw_packet_count, (int64_t)ref.packets.size());
     EXPECT_EQ(raw.rec.packet_count, 0) << "raw mode does not count packets read";
@@ -139,11 +140,13 @@ TEST(CopyMode, CapacityBoundsAndThePacketCallback)
         int32_t result;
         bool copied, counted;
     } cases[] = {
-        {size, 0, 1, false, size, true, true},            // fits expected_size
-        {size - 1, size, 1, false, size, true, true},     // fits raw_buffer_size
-        {size - 1, size - 1, 1, false, -3, false, true},  // fits neither: still counted
-        {size, 0, 0, true, -2, false, false},             // the host takes it
-        {size, 0, 5, true, size, true, true},             // the host lets it be copied
+        {size, 0, 1, false, size, true, true},         // fits expected_size
+        {size - 1, size, 1, false, size, true, true},  // fits raw_buffer_size
+        // fits neither: still counted
+        {size - 1, size - 1, 1, false, FLATAV_DECODE_PACKET_TOO_LARGE, false, true},
+        // the host takes it
+        {size, 0, FLATAV_PACKET_CB_TAKEN, true, FLATAV_DECODE_PACKET_TAKEN, false, false},
+        {size, 0, 5, true, size, true, true},  // the host lets it be copied
     };
     for (const Case &k : cases) {
         SCOPED_TRACE(testing::Message() << k.expected_size << "/" << k.raw_buffer_size
@@ -151,7 +154,7 @@ TEST(CopyMode, CapacityBoundsAndThePacketCallback)
         OpenedSource src(path);
         ASSERT_EQ(src.open(), nullptr);
         src.rec.audio_stream_index = 0;
-        src.rec.read_mode = 2;
+        src.rec.read_mode = FLATAV_READ_COPY;
         src.rec.raw_buffer_size = k.raw_buffer_size;
         src.rec.position = -1;
         answer = k.answer;
@@ -175,8 +178,9 @@ TEST(CopyMode, CapacityBoundsAndThePacketCallback)
     OpenedSource src(path);
     ASSERT_EQ(src.open(), nullptr);
     src.rec.audio_stream_index = 0;
-    src.rec.read_mode = 2;
-    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 1 << 20, nullptr), -3);
+    src.rec.read_mode = FLATAV_READ_COPY;
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 1 << 20, nullptr),
+              FLATAV_DECODE_PACKET_TOO_LARGE);
 }
 
 TEST(RawMode, PositionsAreLessTheWholeSecondsOfTheStartTime)
@@ -186,7 +190,7 @@ TEST(RawMode, PositionsAreLessTheWholeSecondsOfTheStartTime)
     ASSERT_EQ(src.open(), nullptr);
     ASSERT_EQ(src.rec.av_format_context->start_time, 1400000);
     src.rec.audio_stream_index = 0;
-    src.rec.read_mode = 3;
+    src.rec.read_mode = FLATAV_READ_RAW_PACKET;
     src.rec.raw_pkt = ff_pkt_new();
     ASSERT_GT(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
     const int64_t pts = src.rec.raw_pkt->pts;
@@ -200,7 +204,7 @@ TEST(RawMode, EndOfStreamStaysUntilAnotherModeClearsIt)
     OpenedSource src(media_path("sweep.flac"));
     ASSERT_EQ(src.open(), nullptr);
     src.rec.audio_stream_index = 0;
-    src.rec.read_mode = 3;
+    src.rec.read_mode = FLATAV_READ_RAW_PACKET;
     src.rec.raw_pkt = ff_pkt_new();
     while (ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr) > 0)
         ff_pkt_clean(src.rec.raw_pkt);
@@ -211,7 +215,7 @@ TEST(RawMode, EndOfStreamStaysUntilAnotherModeClearsIt)
     EXPECT_GT(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
     EXPECT_EQ(src.rec.end_of_stream, 1) << "raw mode only ever sets it";
 
-    src.rec.read_mode = 1;
+    src.rec.read_mode = FLATAV_READ_PACKET_DURATIONS;
     double times[2] = {};
     src.rec.packet_times = times;
     EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
@@ -224,14 +228,16 @@ TEST(RawMode, WithoutPacketObjectOrSource)
     OpenedSource src(media_path("sweep.flac"));
     ASSERT_EQ(src.open(), nullptr);
     src.rec.audio_stream_index = 0;
-    src.rec.read_mode = 3;
-    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr), -1);
+    src.rec.read_mode = FLATAV_READ_RAW_PACKET;
+    EXPECT_EQ(ff_decode_audio(&src.rec, nullptr, nullptr, nullptr, 0, nullptr),
+              FLATAV_DECODE_NO_DECODER);
     EXPECT_EQ(src.recorder.errors.size(), 1u);
 
     DecodeRec never_opened{};
-    never_opened.read_mode = 3;
+    never_opened.read_mode = FLATAV_READ_RAW_PACKET;
     never_opened.raw_pkt = ff_pkt_new();
-    EXPECT_EQ(ff_decode_audio(&never_opened, nullptr, nullptr, nullptr, 0, nullptr), -1);
+    EXPECT_EQ(ff_decode_audio(&never_opened, nullptr, nullptr, nullptr, 0, nullptr),
+              FLATAV_DECODE_NO_DECODER);
     ff_pkt_free(never_opened.raw_pkt);
 
     // The packet object: its size, and clean and free that take null.

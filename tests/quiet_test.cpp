@@ -48,7 +48,7 @@ bool stream_copy()
     if (src.open())
         return false;
     src.rec.audio_stream_index = 0;
-    src.rec.read_mode = 3;
+    src.rec.read_mode = FLATAV_READ_RAW_PACKET;
     src.rec.raw_pkt = ff_pkt_new();
     EncodeRec out{};
     MemoryOutput memory;

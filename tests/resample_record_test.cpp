@@ -279,7 +279,7 @@ TEST(ResampleBuffer, GrowsOnlyAndGoesWithTheCleanUp)
 
     // More than FFmpeg's allocator hands out; the leak checker confirms that
     // the old block is released.
-    EXPECT_EQ(ff_res_get_buffer(&rec, INT_MAX), -1);
+    EXPECT_EQ(ff_res_get_buffer(&rec, INT_MAX), FLATAV_RES_BUFFER_FAILED);
     EXPECT_EQ(rec.buffer, nullptr);
     EXPECT_EQ(rec.buffer_size, 0);
     EXPECT_EQ(ff_res_get_buffer(&rec, 256), 0);
@@ -380,7 +380,7 @@ TEST(ResampleBadArguments, NullPointersAnswerZero)
 {
     EXPECT_EQ(ff_init_resample(nullptr, nullptr, 0), AVERROR(EINVAL));
     EXPECT_EQ(ff_buffer_size(nullptr, 100), 0);
-    EXPECT_EQ(ff_res_get_buffer(nullptr, 100), -1);
+    EXPECT_EQ(ff_res_get_buffer(nullptr, 100), FLATAV_RES_BUFFER_FAILED);
     int32_t capacity = 0;
     EXPECT_EQ(ff_resample(nullptr, nullptr, 0, nullptr, &capacity, 0), 0);
 

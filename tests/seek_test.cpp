@@ -152,8 +152,8 @@ TEST(SeekErrors, UnopenedRecordsAndTargetsNoTimeStampHolds)
     EXPECT_EQ(ff_seek4(&rec), AVERROR(EINVAL));
     EXPECT_EQ(rec.position_reset, 0) << "left as it was";
     EXPECT_EQ(ff_seek4(nullptr), AVERROR(EINVAL));
-    EXPECT_EQ(ff_context_pos(&rec, 5), -2);
-    EXPECT_EQ(ff_context_pos(nullptr, -2), -2);
+    EXPECT_EQ(ff_context_pos(&rec, 5), FLATAV_CONTEXT_POS_NONE);
+    EXPECT_EQ(ff_context_pos(nullptr, FLATAV_CONTEXT_POS_NONE), FLATAV_CONTEXT_POS_NONE);
 
     OpenedSource src(media_path("sweep.flac"));
     ASSERT_EQ(src.open(), nullptr);
@@ -175,11 +175,11 @@ TEST(ContextPosition, ReadsAndSetsTheInputPosition)
     MemorySource memory(read_file(media_path("sweep.flac")));
     OpenedSource src("sweep.flac", &memory);
     ASSERT_EQ(src.open(), nullptr);
-    const int64_t pos = ff_context_pos(&src.rec, -2);
+    const int64_t pos = ff_context_pos(&src.rec, FLATAV_CONTEXT_POS_NONE);
     EXPECT_GT(pos, 0);
-    EXPECT_EQ(ff_context_pos(&src.rec, -2), pos) << "-2 only reads";
+    EXPECT_EQ(ff_context_pos(&src.rec, FLATAV_CONTEXT_POS_NONE), pos) << "only reads";
     EXPECT_EQ(ff_context_pos(&src.rec, 1234), pos);
-    EXPECT_EQ(ff_context_pos(&src.rec, -2), 1234);
+    EXPECT_EQ(ff_context_pos(&src.rec, FLATAV_CONTEXT_POS_NONE), 1234);
 }
 
 }  // namespace

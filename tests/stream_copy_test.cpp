@@ -38,7 +38,7 @@ struct Copy {
         sc->stream_index = index;
         sc->data[index].pts_offset = pts_offset;
         src.rec.audio_stream_index = index;
-        src.rec.read_mode = 3;
+        src.rec.read_mode = FLATAV_READ_RAW_PACKET;
         src.rec.raw_pkt = ff_pkt_new();
 
         rec.output_file_name = output_name;
@@ -193,7 +193,7 @@ TEST(StreamCopy, RawBytesWithoutStreamCopyData)
     OpenedSource src(media_path("sweep.mp3"));
     ASSERT_EQ(src.open(), nullptr);
     src.rec.audio_stream_index = 0;
-    src.rec.read_mode = 2;
+    src.rec.read_mode = FLATAV_READ_COPY;
 
     Recorder recorder;
     MemoryOutput out;
@@ -243,9 +243,9 @@ TEST(StreamCopy, BadRecordsAndSources)
     // Never opened: packet and trailer calls fail without touching anything.
     EncodeRec unopened{};
     unopened.callbacks = &recorder.callbacks;
-    EXPECT_EQ(ff_encode_audio_raw(&unopened, 10), -1);
-    EXPECT_EQ(ff_encode_audio_raw(&unopened, 0), -1);
-    EXPECT_EQ(ff_encode_audio_raw(nullptr, 0), -1);
+    EXPECT_EQ(ff_encode_audio_raw(&unopened, 10), FLATAV_RAW_WRITE_FAILED);
+    EXPECT_EQ(ff_encode_audio_raw(&unopened, 0), FLATAV_RAW_WRITE_FAILED);
+    EXPECT_EQ(ff_encode_audio_raw(nullptr, 0), FLATAV_RAW_WRITE_FAILED);
     ff_cleanup_encoder(&unopened);
 
     // No muxer for the name.
@@ -277,7 +277,7 @@ TEST(StreamCopy, BadRecordsAndSources)
     copy.sc->stream_index = 5;
     ASSERT_GT(ff_decode_audio(&copy.src.rec, nullptr, nullptr, nullptr, 0, nullptr), 0);
     copy.rec.raw_pkt = copy.src.rec.raw_pkt;
-    EXPECT_EQ(ff_encode_audio_raw(&copy.rec, 100), -1);
+    EXPECT_EQ(ff_encode_audio_raw(&copy.rec, 100), FLATAV_RAW_WRITE_FAILED);
     EXPECT_TRUE(copy.recorder.has_error_containing("no stream-copy data"));
     ff_pkt_clean(copy.src.rec.raw_pkt);
     copy.sc->stream_index = 0;

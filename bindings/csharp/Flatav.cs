@@ -374,11 +374,14 @@ namespace Flatav
         public const int FLATAV_DECODE_OUT_OF_MEMORY = -21;
         public const int FLATAV_PACKET_CB_TAKEN = 0;
         public const int FLATAV_CONTEXT_POS_NONE = -2;
+        public const int FLATAV_ENCODE_FAILED = -1;
         public const int FLATAV_RAW_WRITE_FAILED = -1;
         public const int FLATAV_RAW_NO_PACKET = -10;
         public const int FLATAV_BUFFER_DECODER_MISSING = 2;
         public const int FLATAV_BUFFER_DECODER_NO_MEMORY = 3;
         public const int FLATAV_MEM_CODEC_MLP = 1;
+        public const int FLATAV_RES_BUFFER_FAILED = -1;
+        public const int FLATAV_METADATA_CONTAINER = -1;
         public const int FLATAV_PROBE_PADDING = 32;
 
         [DllImport("flatav", CallingConvention = CallingConvention.Cdecl)]

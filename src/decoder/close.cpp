@@ -5,8 +5,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "common/report.h"
 #include "decoder.h"
-#include "host/report.h"
 
 using namespace flatav;
 

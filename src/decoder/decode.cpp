@@ -1,13 +1,13 @@
 // ff_decode_audio: the pull call. Reads packets until one of the selected
-// stream turns up, then decodes it into the host's memory (read mode 0) or
-// hands the packet out (read modes 1 to 3). At the end of the source the
+// stream turns up, then decodes it into the host's memory (FLATAV_READ_DECODE)
+// or hands the packet out (the packet read modes). At the end of the source the
 // decoder gives up the frames it still holds before the end is reported.
 #include <cinttypes>
 #include <climits>
 
+#include "common/ffmpeg_util.h"
+#include "common/report.h"
 #include "decoder.h"
-#include "ffmpeg_ptr.h"
-#include "host/report.h"
 #include "packets.h"
 
 namespace flatav {
@@ -31,8 +31,16 @@ struct DecodeCall {
     bool nowhere = false;  // a planar frame had neither abuf nor planes
 };
 
-// The end of the source (or a read error) in read modes 0, 1 and 2, once
-// the decoder holds nothing more.
+// Whether the read mode hands out the packets the packet loop reads
+// (FLATAV_READ_RAW_PACKET reads its own).
+bool hands_out_packets(const DecodeRec *avrec)
+{
+    return avrec->read_mode == FLATAV_READ_PACKET_DURATIONS ||
+           avrec->read_mode == FLATAV_READ_COPY;
+}
+
+// The end of the source (or a read error) for every read mode but
+// FLATAV_READ_RAW_PACKET, once the decoder holds nothing more.
 int32_t end_of_input(DecodeRec *avrec, int read_result, const AVPacket *pkt,
                      bool have_destination)
 {
@@ -42,30 +50,30 @@ int32_t end_of_input(DecodeRec *avrec, int read_result, const AVPacket *pkt,
     console_log("%s(): pts=%" PRId64 ", dts=%" PRId64 ", pos=%" PRId64 "\n", kName,
                 pkt->pts, pkt->dts, pkt->pos);
     avrec->end_of_stream = 1;
-    if (avrec->read_mode == 1 || avrec->read_mode == 2)
-        return -1;
+    if (hands_out_packets(avrec))
+        return FLATAV_DECODE_END_OF_PACKETS;
     if (!have_destination) {
         report_error(avrec->callbacks, "%s buf = NULL", kName);
-        return -2;
+        return FLATAV_DECODE_NO_DESTINATION;
     }
     return 0;
 }
 
-// A decoding error under decode_error_mode: skip (1 counts it) or fail.
+// A decoding error under decode_error_mode: skip (counted or not) or fail.
 Step decoding_error(DecodeCall &c, int code, int32_t &result)
 {
     switch (c.avrec->decode_error_mode) {
-    case 1:
+    case FLATAV_DECODE_ERRORS_COUNT_AND_SKIP:
         if (c.error_count)
             ++*c.error_count;
         return Step::next_packet;
-    case 2:
+    case FLATAV_DECODE_ERRORS_SKIP:
         return Step::next_packet;
     default: {
         char text[kErrorTextSize];
         report_error(c.avrec->callbacks, "%s Error while decoding (%d) : %s", kName,
                      code, error_text(code, text));
-        result = -4;
+        result = FLATAV_DECODE_FAILED;
         return Step::done;
     }
     }
@@ -93,7 +101,10 @@ int receive_frames(DecodeCall &c, int most)
 }
 
 // The result of a call that copied frames out.
-int32_t delivered(const DecodeCall &c) { return c.nowhere ? -2 : c.totals.offset; }
+int32_t delivered(const DecodeCall &c)
+{
+    return c.nowhere ? FLATAV_DECODE_NO_DESTINATION : c.totals.offset;
+}
 
 // Sends one packet of the selected stream and copies out every frame it
 // yields. Step::done sets result.
@@ -180,9 +191,9 @@ extern "C" FLATAV_API int32_t ff_decode_audio(DecodeRec *avrec, uint8_t *buf,
                                               int32_t *error_count)
 {
     if (!avrec)
-        return -1;
+        return FLATAV_DECODE_NO_DECODER;
     avrec->call_status = 0;
-    if (avrec->read_mode == 3)
+    if (avrec->read_mode == FLATAV_READ_RAW_PACKET)
         return read_raw_packet(avrec);
 
     AVCodecContext *dec = selected_decoder(avrec);
@@ -191,24 +202,24 @@ extern "C" FLATAV_API int32_t ff_decode_audio(DecodeRec *avrec, uint8_t *buf,
                      "%s Internal error: av_codec_context is NULL for "
                      "audio_stream_index %d",
                      kName, avrec->audio_stream_index);
-        return -1;
+        return FLATAV_DECODE_NO_DECODER;
     }
     avrec->end_of_stream = 0;
 
-    const bool packet_mode = avrec->read_mode == 1 || avrec->read_mode == 2;
+    const bool packet_mode = hands_out_packets(avrec);
     const bool have_destination = buf || abuf;
     // Planes to write into are checked before a packet is read, so that
     // none is consumed for nothing.
     if (!packet_mode && buf && !abuf && !planes && !avrec->packed_output &&
         av_sample_fmt_is_planar(dec->sample_fmt)) {
         report_error(avrec->callbacks, "%s planes = NULL", kName);
-        return -2;
+        return FLATAV_DECODE_NO_DESTINATION;
     }
     PacketPtr pkt(av_packet_alloc());
     FramePtr frame(packet_mode ? nullptr : av_frame_alloc());
     if (!pkt || (!packet_mode && !frame)) {
         report_error(avrec->callbacks, "%s out of memory", kName);
-        return -21;
+        return FLATAV_DECODE_OUT_OF_MEMORY;
     }
     DecodeCall call{avrec, dec, frame.get(), buf, planes, abuf, error_count, {}};
     int32_t result = 0;
@@ -234,7 +245,7 @@ extern "C" FLATAV_API int32_t ff_decode_audio(DecodeRec *avrec, uint8_t *buf,
         if (!have_destination) {
             report_error(avrec->callbacks, "%s buf = NULL", kName);
             av_packet_unref(pkt.get());
-            return -2;
+            return FLATAV_DECODE_NO_DESTINATION;
         }
         if (decode_packet(call, pkt.get(), result) == Step::done)
             return result;

@@ -17,13 +17,12 @@ namespace flatav {
 constexpr int kIoBufferSize = 4096;
 constexpr int kIoBufferAlloc = kIoBufferSize + AV_INPUT_BUFFER_PADDING_SIZE;
 
-// An I/O context over buffer (kIoBufferSize bytes, which it then owns) that
-// reads through the record's read_packet and seek functions, called with
-// io_opaque; all three are copied now, so the record may move afterwards. A
-// read of 0 bytes counts as the end of the source. Null when it cannot be
-// allocated (buffer is then still the caller's). Release with
-// free_host_io_context.
-AVIOContext *host_io_context(const DecodeRec *avrec, uint8_t *buffer);
+// Makes an I/O context, with a buffer of its own, that reads through the
+// record's read_packet and seek functions, called with io_opaque; all three
+// are copied now, so the record may move afterwards. A read of 0 bytes
+// counts as the end of the source. Null on success, else the failure text,
+// with nothing left to release. Release with free_host_io_context.
+const char *host_io_context(const DecodeRec *avrec, AVIOContext **io);
 
 // Frees the context, its buffer and the copy of the host's functions, and
 // sets *io to null; a null *io is left alone.
@@ -36,8 +35,8 @@ struct CallTotals {
 };
 
 // Copies one decoded frame into the host's memory and moves the position.
-// Returns the bytes it accounted, or -1 (reported to the host) when a planar
-// frame has neither abuf nor planes to go to.
+// Returns the bytes it accounted, or FLATAV_DECODE_NO_DESTINATION (reported
+// to the host) when a planar frame has neither abuf nor planes to go to.
 int32_t decode_audio_frame(DecodeRec *avrec, AVFrame *frame, uint8_t *buf,
                            uint8_t **planes, AudioBuffer *abuf,
                            CallTotals &totals);

@@ -10,8 +10,9 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "common/ffmpeg_util.h"
+#include "common/report.h"
 #include "decoder.h"
-#include "host/report.h"
 
 namespace flatav {
 namespace {
@@ -57,8 +58,7 @@ bool grow(const DecodeRec *avrec, AudioBuffer *abuf, int32_t need, bool reshaped
 void describe_delivery(AudioInfo &info, const AVFrame *frame)
 {
     info.output_sample_fmt = frame->format;
-    info.channel_layout =
-        frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? frame->ch_layout.u.mask : 0;
+    info.channel_layout = native_mask(frame->ch_layout);
 }
 
 AVSampleFormat converter_output_format(const DecodeRec *avrec, AVSampleFormat in)
@@ -83,9 +83,7 @@ bool set_up_converter(DecodeRec *avrec, const AVFrame *frame, int channels)
     char layout_name[256] = "";
     av_channel_layout_describe(&layout, layout_name, sizeof layout_name);
     console_log("%s(): frame channel_layout=0x%" PRIx64 "\n", kName,
-                frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE
-                    ? frame->ch_layout.u.mask
-                    : 0);
+                native_mask(frame->ch_layout));
     console_log("%s(): frame format=%d (%s), orig_sample_fmt=%d (%s), packed=%s\n",
                 kName, in_fmt, sample_format_name(in_fmt), avrec->orig_sample_fmt,
                 sample_format_name(avrec->orig_sample_fmt),
@@ -221,7 +219,7 @@ int32_t decode_audio_frame(DecodeRec *avrec, AVFrame *frame, uint8_t *buf,
     }
     if (!dst_planes) {
         report_error(avrec->callbacks, "%s planes = NULL", "ff_decode_audio");
-        return -1;
+        return FLATAV_DECODE_NO_DESTINATION;
     }
     totals.need += plane_bytes;
     for (int c = 0; c < channels; c++)

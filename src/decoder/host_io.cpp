@@ -38,18 +38,26 @@ int64_t seek_host(void *opaque, int64_t offset, int whence)
 
 }  // namespace
 
-AVIOContext *host_io_context(const DecodeRec *avrec, uint8_t *buffer)
+const char *host_io_context(const DecodeRec *avrec, AVIOContext **io)
 {
+    *io = nullptr;
+    auto *buffer = static_cast<uint8_t *>(av_malloc(kIoBufferAlloc));
+    if (!buffer)
+        return "av_malloc for buffer failed";
     auto *host = static_cast<HostIo *>(av_malloc(sizeof(HostIo)));
-    if (!host)
-        return nullptr;
-    *host = HostIo{avrec->read_packet, avrec->seek, avrec->io_opaque};
-    AVIOContext *io = avio_alloc_context(buffer, kIoBufferSize, 0, host,
-                                         host->read ? read_host : nullptr, nullptr,
-                                         host->seek ? seek_host : nullptr);
-    if (!io)
+    if (host) {
+        *host = HostIo{avrec->read_packet, avrec->seek, avrec->io_opaque};
+        *io = avio_alloc_context(buffer, kIoBufferSize, 0, host,
+                                 host->read ? read_host : nullptr, nullptr,
+                                 host->seek ? seek_host : nullptr);
+    }
+    if (!*io) {
+        // Nothing was handed over: both blocks are still this call's.
         av_free(host);
-    return io;
+        av_free(buffer);
+        return "avio_alloc_context failed";
+    }
+    return nullptr;
 }
 
 void free_host_io_context(AVIOContext **io)

@@ -8,9 +8,10 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "common/ffmpeg_util.h"
+#include "common/open.h"
+#include "common/report.h"
 #include "decoder.h"
-#include "ffmpeg_ptr.h"
-#include "host/report.h"
 
 namespace flatav {
 namespace {
@@ -34,9 +35,7 @@ void report_chapters(const HostCallbacks *callbacks, const AVFormatContext *fmt_
         return;
     for (unsigned i = 0; i < fmt_ctx->nb_chapters; i++) {
         const AVChapter *chapter = fmt_ctx->chapters[i];
-        double tick = chapter->time_base.den
-                          ? (double)chapter->time_base.num / chapter->time_base.den
-                          : 0.0;
+        const double tick = seconds_per_tick(chapter->time_base);
         float start = (float)(chapter->start * tick);
         float end = (float)(chapter->end * tick);
         const AVDictionaryEntry *entry = nullptr;
@@ -47,33 +46,24 @@ void report_chapters(const HostCallbacks *callbacks, const AVFormatContext *fmt_
     }
 }
 
-uint64_t layout_mask(const AVChannelLayout &layout)
+// The format context, not yet opened, and in custom-I/O mode the I/O
+// context it is to read through.
+const char *prepare_input(DecodeRec *avrec)
 {
-    return layout.order == AV_CHANNEL_ORDER_NATIVE ? layout.u.mask : 0;
-}
-
-// Steps 1 and 2: the format context and, in custom-I/O mode, its I/O context.
-const char *prepare_input(DecodeRec *avrec, AVFormatContext **fmt_ctx)
-{
-    *fmt_ctx = avformat_alloc_context();
-    if (!*fmt_ctx)
+    avrec->avio_buffer = nullptr;
+    avrec->av_format_context = avformat_alloc_context();
+    if (!avrec->av_format_context)
         return "avformat_alloc_context failed1";
     if (avrec->is_url)
         return nullptr;
 
-    avrec->avio_buffer = (uint8_t *)av_malloc(kIoBufferAlloc);
-    if (!avrec->avio_buffer)
-        return "av_malloc for buffer failed";
-    AVIOContext *io = host_io_context(avrec, avrec->avio_buffer);
-    if (!io) {
-        // Nothing but this call knows the buffer now: release it here so that
-        // the record holds only what ff_cleanup_decoder can release.
-        av_freep(&avrec->avio_buffer);
-        return "avio_alloc_context failed";
-    }
+    AVIOContext *io = nullptr;
+    if (const char *failure = host_io_context(avrec, &io))
+        return failure;
     io->seekable = AVIO_SEEKABLE_NORMAL;
-    (*fmt_ctx)->pb = io;
     avrec->avio_context = io;
+    avrec->avio_buffer = io->buffer;
+    avrec->av_format_context->pb = io;
     return nullptr;
 }
 
@@ -89,7 +79,8 @@ bool make_streamcopy(DecodeRec *avrec, int nb_streams)
     return sc != nullptr;
 }
 
-// Step 10 for one audio stream.
+// Describes one audio stream and opens its decoder; a stream that fails
+// says why in its status, and the others go on.
 void open_audio_stream(DecodeRec *avrec, AVStream *stream, AudioInfo &info)
 {
     const int index = info.stream_index;
@@ -151,7 +142,7 @@ void open_audio_stream(DecodeRec *avrec, AVStream *stream, AudioInfo &info)
           "%s(): ============ [%d]: time_base=%d/%d:sample_rate=%d:sample_fmt=%s:"
           "channel_layout=0x%" PRIx64,
           kName, index, stream->time_base.num, stream->time_base.den,
-          par->sample_rate, sample_format_name(par->format), layout_mask(par->ch_layout));
+          par->sample_rate, sample_format_name(par->format), native_mask(par->ch_layout));
 
     if (!info.av_codec_context) {
         info.status = format_static("avcodec_alloc_context3 failed");
@@ -172,7 +163,7 @@ void open_audio_stream(DecodeRec *avrec, AVStream *stream, AudioInfo &info)
     if (info.channels == 0)
         info.channels = info.av_codec_context->ch_layout.nb_channels;
     info.output_sample_fmt = info.av_codec_context->sample_fmt;
-    info.channel_layout = layout_mask(info.av_codec_context->ch_layout);
+    info.channel_layout = native_mask(info.av_codec_context->ch_layout);
 }
 
 // The opened format's names, unless the host's probe named it already.
@@ -187,39 +178,36 @@ const char *copy_format_names(DecodeRec *avrec, const AVInputFormat *format)
     return nullptr;
 }
 
-}  // namespace
-}  // namespace flatav
-
-using namespace flatav;
-
-extern "C" FLATAV_API const char *ff_decoder_open(DecodeRec *avrec)
+// The open, from the format context to the last stream. Every object it
+// makes goes into the record as soon as it exists (the format context, the
+// I/O context, the stream descriptions), so that release_failed_open can
+// undo a failure at any step.
+const char *open_source(DecodeRec *avrec)
 {
-    if (!avrec)
-        return "ff_decoder_open: no record";
     const HostCallbacks *callbacks = avrec->callbacks;
     trace(callbacks, "%s begin", kName);
-
-    avrec->avio_buffer = nullptr;
-    AVFormatContext *fmt_ctx = nullptr;
-    if (const char *failure = prepare_input(avrec, &fmt_ctx)) {
-        avformat_free_context(fmt_ctx);
+    // Set at the last step that can fail: it starts empty, so that a failure
+    // releases nothing else.
+    avrec->audio_info = nullptr;
+    if (const char *failure = prepare_input(avrec))
         return failure;
-    }
 
     trace(callbacks, "%s before avformat_open_input, avrec->is_url=%d", kName,
           avrec->is_url);
     const AVInputFormat *forced = avrec->is_url ? nullptr : avrec->input_format;
-    // On failure avformat_open_input frees the context (not a custom pb).
-    int ret = avformat_open_input(&fmt_ctx, avrec->file_name, forced, nullptr);
+    // On failure avformat_open_input frees the context and clears the field;
+    // a custom I/O context stays the record's.
+    int ret = avformat_open_input(&avrec->av_format_context, avrec->file_name, forced,
+                                  nullptr);
     if (ret < 0)
         return format_static("(1)avformat_open_input failed %d, file=%s", ret,
-                             avrec->file_name ? avrec->file_name : "(null)");
-    InputPtr input(fmt_ctx);
+                             text_or_null(avrec->file_name));
+    AVFormatContext *input = avrec->av_format_context;
     trace(callbacks, "%s after avformat_open_input", kName);
 
-    report_tags(callbacks, input->metadata, -1);
+    report_tags(callbacks, input->metadata, FLATAV_METADATA_CONTAINER);
 
-    ret = avformat_find_stream_info(input.get(), nullptr);
+    ret = avformat_find_stream_info(input, nullptr);
     if (ret < 0)
         return format_static("avformat_find_stream_info failed %d", ret);
 
@@ -229,12 +217,11 @@ extern "C" FLATAV_API const char *ff_decoder_open(DecodeRec *avrec)
     // unset and would report as a huge negative time. Container tags still
     // come before the chapters and stream tags after them.
     trace(callbacks, "%s before chapters", kName);
-    report_chapters(callbacks, input.get());
+    report_chapters(callbacks, input);
 
     trace(callbacks, "%s before try seek", kName);
     if (avrec->try_seek == 1)
-        avrec->seekable =
-            av_seek_frame(input.get(), -1, 1, AVSEEK_FLAG_BACKWARD) >= 0 ? 1 : 0;
+        avrec->seekable = av_seek_frame(input, -1, 1, AVSEEK_FLAG_BACKWARD) >= 0 ? 1 : 0;
     else
         avrec->seekable = 0;
 
@@ -245,23 +232,18 @@ extern "C" FLATAV_API const char *ff_decoder_open(DecodeRec *avrec)
     avrec->nb_streams = nb_streams;
     trace(callbacks, "%s (1) avrec->nb_streams=%d, duration=%" PRId64 "\n", kName,
           nb_streams, input->duration);
-    AudioInfo *infos = nullptr;
     if (nb_streams > 0) {
-        infos = (AudioInfo *)av_calloc(nb_streams, sizeof(AudioInfo));
-        if (!infos)
+        avrec->audio_info = (AudioInfo *)av_calloc(nb_streams, sizeof(AudioInfo));
+        if (!avrec->audio_info)
             return "audio_info allocation failed";
     }
-    if (avrec->streamcopy && !make_streamcopy(avrec, nb_streams)) {
-        av_free(infos);
+    if (avrec->streamcopy && !make_streamcopy(avrec, nb_streams))
         return "streamcopy allocation failed";
-    }
-    avrec->audio_info = infos;
-    avrec->av_format_context = input.release();
     avrec->nb_audio_streams = 0;
 
     for (int i = 0; i < nb_streams; i++) {
-        AVStream *stream = avrec->av_format_context->streams[i];
-        AudioInfo &info = infos[i];
+        AVStream *stream = input->streams[i];
+        AudioInfo &info = avrec->audio_info[i];
         info.codecpar = stream->codecpar;
         info.stream_index = i;
         info.request_sample_fmt = avrec->request_sample_fmt;
@@ -272,7 +254,25 @@ extern "C" FLATAV_API const char *ff_decoder_open(DecodeRec *avrec)
         }
         open_audio_stream(avrec, stream, info);
     }
-
     trace(callbacks, "%s end", kName);
     return nullptr;
+}
+
+// Undoes a failed open: the source and the stream descriptions go (no
+// decoder is open yet at any failure). The I/O context and the format names
+// stay in the record for ff_cleanup_decoder, as after a successful open.
+void release_failed_open(DecodeRec *avrec)
+{
+    avformat_close_input(&avrec->av_format_context);
+    av_freep(&avrec->audio_info);
+}
+
+}  // namespace
+}  // namespace flatav
+
+using namespace flatav;
+
+extern "C" FLATAV_API const char *ff_decoder_open(DecodeRec *avrec)
+{
+    return run_open(avrec, "ff_decoder_open: no record", open_source, release_failed_open);
 }

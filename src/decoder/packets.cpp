@@ -1,8 +1,11 @@
-// Read modes 1 to 3 of ff_decode_audio, and the packet object exports.
+// The packet read modes of ff_decode_audio, and ff_pkt_size, ff_pkt_new,
+// ff_pkt_clean and ff_pkt_free: the packet objects FLATAV_READ_RAW_PACKET
+// fills.
 #include <cstring>
 
+#include "common/ffmpeg_util.h"
+#include "common/report.h"
 #include "decoder.h"
-#include "host/report.h"
 #include "packets.h"
 
 namespace flatav {
@@ -10,10 +13,8 @@ namespace {
 
 double stream_tick(const DecodeRec *avrec)
 {
-    const AVStream *stream = avrec->av_format_context->streams[avrec->audio_stream_index];
-    return stream->time_base.den
-               ? (double)stream->time_base.num / stream->time_base.den
-               : 0.0;
+    return seconds_per_tick(
+        avrec->av_format_context->streams[avrec->audio_stream_index]->time_base);
 }
 
 // The start of a packet in seconds from its own time stamp, less the whole
@@ -37,7 +38,7 @@ int32_t get_raw_packet(DecodeRec *avrec, AVPacket *pkt, uint8_t *buf,
     const double tick = stream_tick(avrec);
     const double duration = pkt->duration * tick;
 
-    if (avrec->read_mode == 1) {
+    if (avrec->read_mode == FLATAV_READ_PACKET_DURATIONS) {
         if (avrec->packet_times) {
             avrec->packet_times[0] = duration;
             avrec->packet_times[1] += duration;
@@ -53,18 +54,19 @@ int32_t get_raw_packet(DecodeRec *avrec, AVPacket *pkt, uint8_t *buf,
     }
 
     const int32_t size = pkt->size;
-    int32_t result = -2;
+    int32_t result = FLATAV_DECODE_PACKET_TAKEN;
     const HostCallbacks *callbacks = avrec->callbacks;
     const bool taken =
         callbacks && callbacks->packet_cb &&
-        callbacks->packet_cb(avrec->io_opaque, pkt->data, size, expected_size) == 0;
+        callbacks->packet_cb(avrec->io_opaque, pkt->data, size, expected_size) ==
+            FLATAV_PACKET_CB_TAKEN;
     if (!taken) {
         // A null buf cannot receive the packet: it counts as too small.
         if (buf && (expected_size >= size || avrec->raw_buffer_size >= size)) {
             std::memcpy(buf, pkt->data, (size_t)size);
             result = size;
         } else {
-            result = -3;
+            result = FLATAV_DECODE_PACKET_TOO_LARGE;
             console_log("%s(): ret=%d, expected_size=%d\n", "get_raw_packet", size,
                         expected_size);
         }
@@ -85,7 +87,7 @@ int32_t read_raw_packet(DecodeRec *avrec)
                      "%s Internal error: no packet object or source for "
                      "audio_stream_index %d",
                      "ff_decode_audio", index);
-        return -1;
+        return FLATAV_DECODE_NO_DECODER;
     }
     for (;;) {
         // Resets the packet to its defaults (the host cleaned it already).
@@ -95,7 +97,7 @@ int32_t read_raw_packet(DecodeRec *avrec)
             continue;
         if (ret < 0) {
             avrec->end_of_stream = 1;
-            return -1;
+            return FLATAV_DECODE_END_OF_PACKETS;
         }
         if (pkt->stream_index == index)
             break;

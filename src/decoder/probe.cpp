@@ -2,37 +2,23 @@
 // decoding.
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
 
 extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "common/report.h"
 #include "decoder.h"
-#include "host/report.h"
 
 namespace flatav {
 namespace {
-
-char *copy_text(const char *text)
-{
-    if (!text)
-        return nullptr;
-    const size_t length = std::strlen(text);
-    auto *copy = (char *)av_mallocz(length + 1);
-    if (copy)
-        std::memcpy(copy, text, length);
-    return copy;
-}
-
-const char *name_or_null(const char *name) { return name ? name : "(null)"; }
 
 const AVInputFormat *probe_url(const DecodeRec *avrec)
 {
     constexpr const char *kName = "ff_probe2";
     // Paired so that repeated probes do not pile up network references.
     avformat_network_init();
-    console_log("%s(): avrec->file_name=%s\n", kName, name_or_null(avrec->file_name));
+    console_log("%s(): avrec->file_name=%s\n", kName, text_or_null(avrec->file_name));
 
     AVFormatContext *fmt_ctx = nullptr;
     char text[kErrorTextSize];
@@ -55,19 +41,14 @@ const AVInputFormat *probe_url(const DecodeRec *avrec)
 const AVInputFormat *probe_custom_io(const DecodeRec *avrec)
 {
     constexpr const char *kName = "ff_probe2";
-    auto *block = (uint8_t *)av_malloc(kIoBufferSize);
-    if (!block)
-        return nullptr;
-    AVIOContext *io = host_io_context(avrec, block);
-    if (!io) {
-        av_free(block);
-        return nullptr;
-    }
-    console_log("%s(): 03, avrec->file_name=%s\n", kName, name_or_null(avrec->file_name));
+    AVIOContext *io = nullptr;
+    if (host_io_context(avrec, &io) != nullptr)
+        return nullptr;  // no I/O context: nothing to probe through
+    console_log("%s(): 03, avrec->file_name=%s\n", kName, text_or_null(avrec->file_name));
     const AVInputFormat *format = nullptr;
     const int ret = av_probe_input_buffer(io, &format, avrec->file_name, nullptr, 0, 0);
     console_log("%s(): 04, ret=%d, fmt=%u, avrec->file_name=%s\n", kName, ret,
-                (unsigned)(uintptr_t)format, name_or_null(avrec->file_name));
+                (unsigned)(uintptr_t)format, text_or_null(avrec->file_name));
     free_host_io_context(&io);
     if (ret != 0) {
         char text[kErrorTextSize];
@@ -96,8 +77,8 @@ extern "C" FLATAV_API const AVInputFormat *ff_probe(DecodeRec *avrec, AVProbeDat
     av_freep(&avrec->format_name);
     av_freep(&avrec->format_long_name);
     if (format) {
-        avrec->format_name = copy_text(format->name);
-        avrec->format_long_name = copy_text(format->long_name);
+        avrec->format_name = av_strdup(format->name);
+        avrec->format_long_name = av_strdup(format->long_name);
     }
     report_message(avrec->callbacks, "%s end", kName);
     return format;

@@ -3,8 +3,8 @@
 #include <cinttypes>
 #include <cmath>
 
+#include "common/report.h"
 #include "decoder.h"
-#include "host/report.h"
 
 namespace flatav {
 namespace {
@@ -83,10 +83,10 @@ extern "C" FLATAV_API int32_t ff_seek4(DecodeRec *avrec)
 extern "C" FLATAV_API int64_t ff_context_pos(DecodeRec *avrec, int64_t new_pos)
 {
     if (!avrec || !avrec->av_format_context || !avrec->av_format_context->pb)
-        return -2;
+        return FLATAV_CONTEXT_POS_NONE;
     AVIOContext *io = avrec->av_format_context->pb;
     const int64_t pos = io->pos;
-    if (new_pos != -2)
+    if (new_pos != FLATAV_CONTEXT_POS_NONE)
         io->pos = new_pos;
     return pos;
 }

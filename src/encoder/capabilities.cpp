@@ -2,8 +2,8 @@
 // muxers onto the console trace.
 #include <cstring>
 
+#include "common/report.h"
 #include "encoder.h"
-#include "host/report.h"
 
 namespace flatav {
 namespace {
@@ -16,8 +16,6 @@ void put(char *buffer, int32_t &pos, const char *text)
         std::memcpy(buffer + pos, text, length);
     pos += static_cast<int32_t>(length);
 }
-
-const char *text_or_null(const char *text) { return text ? text : "(null)"; }
 
 }  // namespace
 }  // namespace flatav

@@ -1,7 +1,44 @@
-// ff_cleanup_encoder: release what opening and encoding put into a record.
-// The stream-copy writer's records are released here too.
+// ff_cleanup_encoder, and what an open puts into a record and how it goes
+// again: start_open, release_output (after a failed open) and the clean-up
+// at the end of the job. The stream-copy writer's records too.
+extern "C" {
+#include <libavutil/mem.h>
+}
+
+#include "common/report.h"
 #include "encoder.h"
-#include "host/report.h"
+
+namespace flatav {
+
+void start_open(EncodeRec *avrec)
+{
+    avrec->opened = 0;
+    avrec->av_format_context = nullptr;
+    avrec->io_buffer = nullptr;
+}
+
+void release_output(EncodeRec *avrec)
+{
+    AVFormatContext *fmt_ctx = avrec->av_format_context;
+    AVIOContext *pb = fmt_ctx ? fmt_ctx->pb : nullptr;
+    // Frees the streams too, but leaves the host's I/O context alone.
+    avformat_free_context(fmt_ctx);
+    avrec->av_format_context = nullptr;
+    avrec->audio_st = nullptr;
+    avrec->output_format = nullptr;
+    if (pb) {
+        // The I/O context may have replaced the buffer it was given, which
+        // then is no longer io_buffer.
+        av_freep(&pb->buffer);
+        avio_context_free(&pb);
+        avrec->io_buffer = nullptr;
+    } else {
+        av_freep(&avrec->io_buffer);
+    }
+    avcodec_free_context(&avrec->av_codec_context);
+}
+
+}  // namespace flatav
 
 using namespace flatav;
 

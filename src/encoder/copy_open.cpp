@@ -7,8 +7,9 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "common/open.h"
+#include "common/report.h"
 #include "encoder.h"
-#include "host/report.h"
 
 namespace flatav {
 namespace {
@@ -62,23 +63,19 @@ const char *add_stream_raw(EncodeRec *avrec, AVFormatContext *ctx, AVStream **ou
 }
 
 // The open up to the header. What it creates goes into the record at once,
-// so that release_output can undo a failure at any step.
+// so that release_raw_output can undo a failure at any step.
 const char *open_output_raw(EncodeRec *avrec)
 {
+    start_open(avrec);
+    report_message(avrec->callbacks, "%s begin", kName);
     AVFormatContext *ctx = nullptr;
     avformat_alloc_output_context2(&ctx, nullptr, nullptr, avrec->output_file_name);
     if (!ctx)
         return "avformat_alloc_output_context2 failed";
     avrec->av_format_context = ctx;
 
-    avrec->io_buffer = (uint8_t *)av_malloc(kOutputBufferAlloc);
-    if (!avrec->io_buffer)
-        return "av_malloc for buffer failed";
-    ctx->pb = avio_alloc_context(avrec->io_buffer, kOutputBufferSize, 1, avrec->io_opaque,
-                                 avrec->read_packet, avio_write_fn(avrec->write_packet),
-                                 avrec->seek);
-    if (!ctx->pb)
-        return "avio_alloc_context failed";
+    if (const char *failure = host_output_context(avrec, &ctx->pb))
+        return failure;
     av_freep(&ctx->url);
     ctx->url = av_strdup(avrec->output_file_name ? avrec->output_file_name : "");
 
@@ -93,7 +90,19 @@ const char *open_output_raw(EncodeRec *avrec)
         return format_static("avformat_write_header failed %d", ret);
     avrec->output_format = ctx->oformat;
     avrec->audio_st = st;
+    avrec->opened = 1;
+    report_message(avrec->callbacks, "%s end", kName);
     return nullptr;
+}
+
+// A failed open's release_output, except that the writer makes no encoder:
+// the host's av_codec_context is left alone (a zero-filled record has none).
+void release_raw_output(EncodeRec *avrec)
+{
+    AVCodecContext *host_codec_context = avrec->av_codec_context;
+    avrec->av_codec_context = nullptr;
+    release_output(avrec);
+    avrec->av_codec_context = host_codec_context;
 }
 
 }  // namespace
@@ -103,25 +112,6 @@ using namespace flatav;
 
 extern "C" FLATAV_API const char *ff_open_encoder_raw(EncodeRec *avrec)
 {
-    if (!avrec)
-        return "avrec = NULL";
-    avrec->opened = 0;
-    report_message(avrec->callbacks, "%s begin", kName);
-    // The writer makes no encoder: the host's av_codec_context is left alone
-    // (a zero-filled record has none).
-    AVCodecContext *host_codec_context = avrec->av_codec_context;
-    avrec->av_codec_context = nullptr;
-    avrec->av_format_context = nullptr;
-    avrec->io_buffer = nullptr;
-
-    const char *failure = open_output_raw(avrec);
-    if (failure)
-        // A failed open releases what it created: clean-up finds nothing.
-        release_output(avrec);
-    avrec->av_codec_context = host_codec_context;
-    if (failure)
-        return failure;
-    avrec->opened = 1;
-    report_message(avrec->callbacks, "%s end", kName);
-    return nullptr;
+    return run_open(avrec, "ff_open_encoder_raw: no record", open_output_raw,
+                    release_raw_output);
 }

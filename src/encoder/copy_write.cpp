@@ -9,8 +9,8 @@ extern "C" {
 #include <libavutil/mathematics.h>
 }
 
-#include "ffmpeg_ptr.h"
-#include "host/report.h"
+#include "common/ffmpeg_util.h"
+#include "common/report.h"
 
 namespace flatav {
 namespace {
@@ -106,12 +106,12 @@ using namespace flatav;
 extern "C" FLATAV_API int32_t ff_encode_audio_raw(EncodeRec *avrec, int32_t size)
 {
     if (!avrec)
-        return -1;
+        return FLATAV_RAW_WRITE_FAILED;
     const HostCallbacks *callbacks = avrec->callbacks;
     report_message(callbacks, "%s begin, size=", kName);
     if (!avrec->opened || !avrec->av_format_context || !avrec->audio_st) {
         report_error(callbacks, "%s: the output is not open", kName);
-        return -1;
+        return FLATAV_RAW_WRITE_FAILED;
     }
 
     if (size == 0) {
@@ -120,7 +120,7 @@ extern "C" FLATAV_API int32_t ff_encode_audio_raw(EncodeRec *avrec, int32_t size
         if (ret == 0)
             return 0;
         report_error(callbacks, "av_write_trailer failed %d", ret);
-        return -1;
+        return FLATAV_RAW_WRITE_FAILED;
     }
 
     report_message(callbacks, "%s avrec->streamcopy=%x", kName,
@@ -131,7 +131,7 @@ extern "C" FLATAV_API int32_t ff_encode_audio_raw(EncodeRec *avrec, int32_t size
         if (!data) {
             report_error(callbacks, "%s: no stream-copy data for stream %d", kName,
                          avrec->streamcopy->stream_index);
-            return -1;
+            return FLATAV_RAW_WRITE_FAILED;
         }
     } else {
         declare_raw_stream(avrec);
@@ -145,7 +145,7 @@ extern "C" FLATAV_API int32_t ff_encode_audio_raw(EncodeRec *avrec, int32_t size
         temporary.reset(av_packet_alloc());
         if (!temporary) {
             report_error(callbacks, "av_new_packet failed %d", AVERROR(ENOMEM));
-            return -10;
+            return FLATAV_RAW_NO_PACKET;
         }
         pkt = temporary.get();
         pkt->data = avrec->raw_data;
@@ -164,7 +164,7 @@ extern "C" FLATAV_API int32_t ff_encode_audio_raw(EncodeRec *avrec, int32_t size
     }
     if (ret < 0) {
         report_error(callbacks, "av_write_frame failed %d\n", ret);
-        return -1;
+        return FLATAV_RAW_WRITE_FAILED;
     }
     return ret;
 }

@@ -1,13 +1,15 @@
 // ff_encode_audio2: one block of host PCM in, at most one packet out; a call
-// without data drains the encoder and writes the trailer.
+// without data drains the encoder and writes the trailer. ff_buff_size: the
+// size FFmpeg gives a block of PCM in the output stream's format.
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/mem.h>
+#include <libavutil/samplefmt.h>
 }
 
+#include "common/ffmpeg_util.h"
+#include "common/report.h"
 #include "encoder.h"
-#include "ffmpeg_ptr.h"
-#include "host/report.h"
 
 namespace flatav {
 namespace {
@@ -36,7 +38,7 @@ int32_t describe_samples(EncodeRec *avrec, AVFrame *frame, const uint8_t *buf,
                          "avcodec_fill_audio_frame failed with code %d, for "
                          "nb_samples=%d, buf_size=%d\n",
                          ret, frame->nb_samples, buf_size);
-            return -1;
+            return FLATAV_ENCODE_FAILED;
         }
         return 0;
     }
@@ -73,7 +75,7 @@ int32_t encode_audio_frame(EncodeRec *avrec, AVPacket *pkt, const uint8_t *buf,
         avrec->frame = av_frame_alloc();
         if (!avrec->frame) {
             report_error(callbacks, "out-of-memory in encode_audio_frame()\n");
-            return -1;
+            return FLATAV_ENCODE_FAILED;
         }
     }
     AVFrame *frame = avrec->frame;
@@ -120,7 +122,7 @@ int32_t encode_audio_frame(EncodeRec *avrec, AVPacket *pkt, const uint8_t *buf,
     av_packet_unref(pkt);
     if (ret < 0) {
         report_error(callbacks, "av_write_frame failed %d\n", ret);
-        return -1;
+        return FLATAV_ENCODE_FAILED;
     }
     return size;
 }
@@ -147,7 +149,7 @@ int32_t write_delayed_frames(EncodeRec *avrec, AVPacket *pkt, int32_t buf_size)
                          "avcodec_encode_audio2 failed while getting delayed "
                          "frames : %s\n",
                          text);
-            return -1;
+            return FLATAV_ENCODE_FAILED;
         }
 
         ret = avcodec_receive_packet(c, pkt);
@@ -171,7 +173,7 @@ int32_t write_delayed_frames(EncodeRec *avrec, AVPacket *pkt, int32_t buf_size)
         if (ret < 0) {
             report_error(callbacks, "av_write_frame failed %d : %s\n", ret,
                          error_text(ret, text));
-            return -1;
+            return FLATAV_ENCODE_FAILED;
         }
     }
 
@@ -181,7 +183,7 @@ int32_t write_delayed_frames(EncodeRec *avrec, AVPacket *pkt, int32_t buf_size)
         return 0;
     report_error(callbacks, "av_write_trailer failed %d : %s", ret,
                  error_text(ret, text));
-    return -1;
+    return FLATAV_ENCODE_FAILED;
 }
 
 }  // namespace flatav
@@ -192,11 +194,11 @@ extern "C" FLATAV_API int32_t ff_encode_audio2(EncodeRec *avrec, const uint8_t *
                                                uint8_t **planes, int32_t buf_size)
 {
     if (!avrec)
-        return -1;
+        return FLATAV_ENCODE_FAILED;
     AVCodecContext *c = avrec->av_codec_context;
     if (!avrec->opened || !c || !avrec->av_format_context || !avrec->audio_st) {
         report_error(avrec->callbacks, "%s: no output is open", kName);
-        return -1;
+        return FLATAV_ENCODE_FAILED;
     }
     // The packet of this call. A packet per call costs an allocation that is
     // negligible next to encoding a frame, and keeps the record free of a
@@ -204,7 +206,7 @@ extern "C" FLATAV_API int32_t ff_encode_audio2(EncodeRec *avrec, const uint8_t *
     PacketPtr pkt(av_packet_alloc());
     if (!pkt) {
         report_error(avrec->callbacks, "out-of-memory in encode_audio_frame()\n");
-        return -1;
+        return FLATAV_ENCODE_FAILED;
     }
     // Every call, the drain included, gives the encoder the default layout
     // for its channel count.
@@ -213,4 +215,21 @@ extern "C" FLATAV_API int32_t ff_encode_audio2(EncodeRec *avrec, const uint8_t *
     if (!buf)
         return write_delayed_frames(avrec, pkt.get(), buf_size);
     return encode_audio_frame(avrec, pkt.get(), buf, planes, buf_size);
+}
+
+extern "C" FLATAV_API int32_t ff_buff_size(EncodeRec *avrec, int32_t byte_count)
+{
+    // Without an output stream, channels or a sample size there is no sample
+    // frame to count: the same answer as FFmpeg's for invalid sizes.
+    if (!avrec || !avrec->audio_st)
+        return AVERROR(EINVAL);
+    const AVCodecParameters *par = avrec->audio_st->codecpar;
+    const int channels = par->ch_layout.nb_channels;
+    const AVSampleFormat format = sample_format(par->format);
+    const int frame_bytes = channels * av_get_bytes_per_sample(format);
+    if (frame_bytes <= 0)
+        return AVERROR(EINVAL);
+    // Alignment 0 rounds the sample count up to a multiple of 32.
+    return av_samples_get_buffer_size(nullptr, channels, byte_count / frame_bytes,
+                                      format, 0);
 }

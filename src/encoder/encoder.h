@@ -11,6 +11,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include "common/ffmpeg_util.h"
+
 namespace flatav {
 
 // Bytes the output I/O context writes at a time, and its allocation with
@@ -34,10 +36,6 @@ using AvioWriteFn = int (*)(void *, const uint8_t *, int);
 using AvioWriteFn = int (*)(void *, uint8_t *, int);
 #endif
 inline AvioWriteFn avio_write_fn(IoWriteFn fn) { return reinterpret_cast<AvioWriteFn>(fn); }
-
-// A host's AVSampleFormat value, AV_SAMPLE_FMT_NONE when FFmpeg has no such
-// format.
-AVSampleFormat sample_format(int32_t value);
 
 // FFmpeg's encoder for a codec id, null for none (and for ids <= 0).
 const AVCodec *encoder_for_id(int32_t codec_id);
@@ -65,8 +63,8 @@ const char *open_audio(EncodeRec *avrec, AVStream *stream, const AVCodec *encode
 int32_t encode_audio_frame(EncodeRec *avrec, AVPacket *pkt, const uint8_t *buf,
                            uint8_t **planes, int32_t buf_size);
 
-// Writes the encoder's delayed packets and the trailer: 0, or -1. buf_size
-// is the call's, for the trace.
+// Writes the encoder's delayed packets and the trailer: 0, or
+// FLATAV_ENCODE_FAILED. buf_size is the call's, for the trace.
 int32_t write_delayed_frames(EncodeRec *avrec, AVPacket *pkt, int32_t buf_size);
 
 // avformat_write_header on fmt_ctx: 0, or the failure. FFmpeg hands the
@@ -80,10 +78,22 @@ int write_header(AVFormatContext *fmt_ctx);
 // valid time base or with its end before its start, AVERROR(ENOMEM).
 int apply_output_tags(const OutputTags *tags, AVFormatContext *fmt_ctx, AVStream *stream);
 
-// Releases what an open creates: the output context with its I/O context and
-// buffer, and the encoder context; clears their fields and skips what is
-// missing. A failed open calls it before it returns, so a record only ever
-// references what ff_cleanup_encoder releases.
+// Empties the fields an open fills, `opened` included, so that a failure
+// releases nothing else. The encoder context is left to each open: the
+// stream-copy writer makes none and leaves the host's alone.
+void start_open(EncodeRec *avrec);
+
+// The I/O context that hands the container's bytes to the host's write and
+// seek functions (seek NULL: the muxer sees an output that cannot seek),
+// over a buffer that goes into avrec->io_buffer at once. Null on success,
+// with *pb set, else the failure text.
+const char *host_output_context(EncodeRec *avrec, AVIOContext **pb);
+
+// The encoder's one release function: frees what an open creates (the
+// output context with its I/O context and buffer, and the encoder context),
+// clears their fields and skips what is missing. A failed open calls it
+// before it returns, so a record only ever references what
+// ff_cleanup_encoder releases.
 void release_output(EncodeRec *avrec);
 
 // The encoder context's layout becomes the default one for nb_channels.

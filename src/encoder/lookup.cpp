@@ -1,16 +1,9 @@
 // The fixed codec ids of the encoders a host offers, ff_get_encoder, and
 // ff_format_supported: whether FFmpeg can encode one of two codec ids.
+#include "common/report.h"
 #include "encoder.h"
-#include "host/report.h"
 
 namespace flatav {
-
-AVSampleFormat sample_format(int32_t value)
-{
-    if (value < 0 || value >= AV_SAMPLE_FMT_NB)
-        return AV_SAMPLE_FMT_NONE;
-    return static_cast<AVSampleFormat>(value);
-}
 
 const AVCodec *encoder_for_id(int32_t codec_id)
 {
@@ -49,7 +42,7 @@ FLATAV_API int32_t ff_get_encoder_19(void) { return AV_CODEC_ID_PCM_ALAW; }
 FLATAV_API const AVCodec *ff_get_encoder(const char *name)
 {
     constexpr const char *kName = "ff_get_encoder";
-    console_log("%s: name=%s\n", kName, name ? name : "(null)");
+    console_log("%s: name=%s\n", kName, text_or_null(name));
     if (const AVCodec *aac = avcodec_find_encoder(AV_CODEC_ID_AAC))
         console_log("%s: codec->id=%d\n", kName, (int)aac->id);
     if (name) {

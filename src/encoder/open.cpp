@@ -6,15 +6,14 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "common/open.h"
+#include "common/report.h"
 #include "encoder.h"
-#include "host/report.h"
 
 namespace flatav {
 namespace {
 
 constexpr const char *kName = "ff_open_encoder";
-
-const char *text_or_null(const char *text) { return text ? text : "(null)"; }
 
 void report_sizes(const EncodeRec *avrec, int frame_size)
 {
@@ -66,6 +65,9 @@ bool apply_channel_mask(const EncodeRec *avrec, AVCodecContext *c)
 const char *open_output(EncodeRec *avrec)
 {
     const HostCallbacks *callbacks = avrec->callbacks;
+    report_message(callbacks, "%s begin", kName);
+    start_open(avrec);
+    avrec->av_codec_context = nullptr;
 
     const AVOutputFormat *fmt =
         av_guess_format(avrec->codec_name, avrec->output_file_name, nullptr);
@@ -105,17 +107,9 @@ const char *open_output(EncodeRec *avrec)
         return "Could not initialize stream parameters";
     }
 
-    avrec->io_buffer = static_cast<uint8_t *>(av_malloc(kOutputBufferAlloc));
-    if (!avrec->io_buffer)
-        return "av_malloc for buffer failed";
-    // Without a seek function the I/O context is not seekable, and muxers
-    // that would go back to fix their header know it.
-    AVIOContext *pb = avio_alloc_context(avrec->io_buffer, kOutputBufferSize, 1,
-                                         avrec->io_opaque, avrec->read_packet,
-                                         avio_write_fn(avrec->write_packet),
-                                         avrec->seek);
-    if (!pb)
-        return "avio_alloc_context failed";
+    AVIOContext *pb = nullptr;
+    if (const char *failure = host_output_context(avrec, &pb))
+        return failure;
     // The output context holds the I/O context from here on; the library
     // never opens the output itself.
     fmt_ctx->pb = pb;
@@ -128,10 +122,25 @@ const char *open_output(EncodeRec *avrec)
 
     avrec->output_format = fmt;
     avrec->audio_st = stream;
+    avrec->opened = 1;
+    report_message(callbacks, "%s end", kName);
     return nullptr;
 }
 
 }  // namespace
+
+const char *host_output_context(EncodeRec *avrec, AVIOContext **pb)
+{
+    avrec->io_buffer = static_cast<uint8_t *>(av_malloc(kOutputBufferAlloc));
+    if (!avrec->io_buffer)
+        return "av_malloc for buffer failed";
+    // Without a seek function the I/O context is not seekable, and muxers
+    // that would go back to fix their header know it.
+    *pb = avio_alloc_context(avrec->io_buffer, kOutputBufferSize, 1, avrec->io_opaque,
+                             avrec->read_packet, avio_write_fn(avrec->write_packet),
+                             avrec->seek);
+    return *pb ? nullptr : "avio_alloc_context failed";
+}
 
 int write_header(AVFormatContext *fmt_ctx)
 {
@@ -272,50 +281,11 @@ const char *open_audio(EncodeRec *avrec, AVStream *stream, const AVCodec *encode
     return nullptr;
 }
 
-void release_output(EncodeRec *avrec)
-{
-    AVFormatContext *fmt_ctx = avrec->av_format_context;
-    AVIOContext *pb = fmt_ctx ? fmt_ctx->pb : nullptr;
-    // Frees the streams too, but leaves the host's I/O context alone.
-    avformat_free_context(fmt_ctx);
-    avrec->av_format_context = nullptr;
-    avrec->audio_st = nullptr;
-    avrec->output_format = nullptr;
-    if (pb) {
-        // The I/O context may have replaced the buffer it was given, which
-        // then is no longer io_buffer.
-        av_freep(&pb->buffer);
-        avio_context_free(&pb);
-        avrec->io_buffer = nullptr;
-    } else {
-        av_freep(&avrec->io_buffer);
-    }
-    avcodec_free_context(&avrec->av_codec_context);
-}
-
 }  // namespace flatav
 
 using namespace flatav;
 
 extern "C" FLATAV_API const char *ff_open_encoder(EncodeRec *avrec)
 {
-    if (!avrec)
-        return "avrec = NULL";
-    report_message(avrec->callbacks, "%s begin", kName);
-    avrec->opened = 0;
-    // What this open creates goes into these fields; they start empty so
-    // that a failure releases nothing else.
-    avrec->av_format_context = nullptr;
-    avrec->av_codec_context = nullptr;
-    avrec->io_buffer = nullptr;
-
-    if (const char *failure = open_output(avrec)) {
-        // A failed open releases what it created and leaves the record as
-        // clean-up expects it: nothing to release and `opened` 0.
-        release_output(avrec);
-        return failure;
-    }
-    avrec->opened = 1;
-    report_message(avrec->callbacks, "%s end", kName);
-    return nullptr;
+    return run_open(avrec, "ff_open_encoder: no record", open_output, release_output);
 }

@@ -1,7 +1,7 @@
 // ff_get_encoder_sample_format: the sample format a host should feed an
 // encoder, from the encoder's list, the host's format and its bit depth.
+#include "common/report.h"
 #include "encoder.h"
-#include "host/report.h"
 
 namespace flatav {
 namespace {

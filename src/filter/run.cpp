@@ -13,6 +13,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+#include "common/report.h"
 #include "filter.h"
 
 namespace flatav {
@@ -30,8 +31,8 @@ bool set_layout(AVFrame *frame, uint64_t mask, int channels)
            frame->ch_layout.nb_channels == channels;
 }
 
-// Wraps size bytes of the host's block in in_frame and pushes it. A refused
-// block tears the record down.
+// Wraps size bytes of the host's block in in_frame and pushes it: 0, or the
+// code of the refusal.
 int push_block(FilterRec *rec, const uint8_t *data, int32_t size)
 {
     AVFrame *frame = rec->in_frame;
@@ -56,10 +57,7 @@ int push_block(FilterRec *rec, const uint8_t *data, int32_t size)
 
     if (size == 0) {
         // No frame marks the end of the stream.
-        const int r = av_buffersrc_add_frame(rec->run_src, nullptr);
-        if (r < 0)
-            clean_filter_avrec(rec);
-        return r;
+        return av_buffersrc_add_frame(rec->run_src, nullptr);
     }
 
     // The frame points into the host's bytes (no copy here). It holds no
@@ -69,16 +67,13 @@ int push_block(FilterRec *rec, const uint8_t *data, int32_t size)
     int r = data ? avcodec_fill_audio_frame(frame, rec->channels, format, data, size, 1)
                  : AVERROR(EINVAL);
     if (r < 0) {
-        filter_print("%s(): avcodec_fill_audio_frame failed: %d\n", kName, r);
-        clean_filter_avrec(rec);
+        console_print(stdout, "%s(): avcodec_fill_audio_frame failed: %d\n", kName, r);
         return r;
     }
     // A block the source cannot take as it is counts as refused by it.
     r = layout_agrees ? av_buffersrc_add_frame(rec->run_src, frame) : AVERROR(EINVAL);
-    if (r < 0) {
-        clean_filter_avrec(rec);
+    if (r < 0)
         return r;
-    }
     av_frame_unref(frame);
     return 0;
 }
@@ -111,8 +106,11 @@ extern "C" FLATAV_API int32_t run_af(FilterRec *rec, const uint8_t *data, int32_
     if (!rec || !rec->graph || !rec->in_frame || !rec->out_frame)
         return AVERROR(EINVAL);
     int r = push_block(rec, data, size);
-    if (r < 0)
+    if (r < 0) {
+        // A refused push leaves nothing to run: the record is torn down.
+        clean_filter_avrec(rec);
         return r;
+    }
 
     // EAGAIN (more input wanted) and EOF (drained) end the loop as any
     // failure does; the host tells them apart.

@@ -1,6 +1,5 @@
 // clean_filter_avrec and clean_af: tear a filter record down, after a failed
 // set-up or push and at the end of the job.
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 
@@ -9,29 +8,19 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include "common/report.h"
 #include "filter.h"
 
 namespace flatav {
-
-void filter_print(const char *fmt, ...)
-{
-    if (quiet())
-        return;
-    va_list args;
-    va_start(args, fmt);
-    std::vprintf(fmt, args);
-    va_end(args);
-    std::fflush(stdout);
-}
 
 void clean_filter_avrec(FilterRec *rec)
 {
     constexpr const char *kName = "clean_filter_avrec";
     if (rec->graph) {
         // Checkpoints around the one call that frees every instance.
-        filter_print("%s(): [3]\n", kName);
+        console_print(stdout, "%s(): [3]\n", kName);
         avfilter_graph_free(&rec->graph);
-        filter_print("%s(): [4]\n", kName);
+        console_print(stdout, "%s(): [4]\n", kName);
     }
     av_frame_free(&rec->in_frame);
     av_frame_free(&rec->out_frame);

@@ -6,7 +6,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "report.h"
+#include "common/report.h"
 #include "settings.h"
 
 namespace flatav {

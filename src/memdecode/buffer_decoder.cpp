@@ -8,7 +8,8 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-#include "host/report.h"
+#include "common/ffmpeg_util.h"
+#include "common/report.h"
 #include "memdecode.h"
 
 namespace {
@@ -39,12 +40,14 @@ void apply_host_format(AVCodecContext *ctx, const BufferDecodeRec *rec)
 // format, or AVERROR(EINVAL) when those make no frame size.
 int record_frame_bytes(const BufferDecodeRec *rec, int nb_samples)
 {
-    if (rec->sample_fmt < 0 || rec->sample_fmt >= AV_SAMPLE_FMT_NB)
+    const AVSampleFormat format = flatav::sample_format(rec->sample_fmt);
+    if (format == AV_SAMPLE_FMT_NONE)
         return AVERROR(EINVAL);
-    return av_samples_get_buffer_size(nullptr, rec->channels, nb_samples,
-                                      (AVSampleFormat)rec->sample_fmt, 1);
+    return av_samples_get_buffer_size(nullptr, rec->channels, nb_samples, format, 1);
 }
 
+// The buffer decoder's one release function: closes the decoder with its
+// packet and frees the frame, skipping what is missing.
 void free_decoder(BufferDecodeRec *rec)
 {
     if (rec->codec_context) {
@@ -74,38 +77,44 @@ void copy_first_plane(const AVFrame *frame, int n, uint8_t *dst)
         memset(dst + copied, 0, (size_t)(n - copied));
 }
 
-}  // namespace
-
-extern "C" FLATAV_API int32_t ff_init_decoder(int32_t is_mlp, BufferDecodeRec *rec)
+// The open. Every object it makes goes into the record (the packet into the
+// context) as soon as it exists, so that free_decoder undoes a failure at
+// any step.
+int32_t open_buffer_decoder(int32_t is_mlp, BufferDecodeRec *rec)
 {
-    if (!rec)
-        return AVERROR(EINVAL);
-    rec->codec_context = nullptr;
-    rec->frame = nullptr;
-
     const AVCodec *codec = avcodec_find_decoder(is_mlp ? AV_CODEC_ID_MLP : AV_CODEC_ID_DST);
     if (!codec)
-        return 2;
+        return FLATAV_BUFFER_DECODER_MISSING;
     rec->codec_context = avcodec_alloc_context3(codec);
     if (!rec->codec_context)
         return AVERROR(ENOMEM);
 
     apply_host_format(rec->codec_context, rec);
     const int r = avcodec_open2(rec->codec_context, codec, nullptr);
-    if (r < 0) {
-        free_decoder(rec);
+    if (r < 0)
         return r;
-    }
     rec->frame = av_frame_alloc();
-    AVPacket *pkt = av_packet_alloc();
-    if (!rec->frame || !pkt) {
-        av_packet_free(&pkt);
-        free_decoder(rec);
-        return 3;
-    }
-    rec->codec_context->opaque = pkt;
+    rec->codec_context->opaque = av_packet_alloc();
+    if (!rec->frame || !packet_of(rec->codec_context))
+        return FLATAV_BUFFER_DECODER_NO_MEMORY;
     apply_host_format(rec->codec_context, rec);
     return 0;
+}
+
+}  // namespace
+
+extern "C" FLATAV_API int32_t ff_init_decoder(int32_t is_mlp, BufferDecodeRec *rec)
+{
+    if (!rec)
+        return AVERROR(EINVAL);
+    // What this open makes goes into these fields; they start empty so that
+    // a failure releases nothing else.
+    rec->codec_context = nullptr;
+    rec->frame = nullptr;
+    const int32_t r = open_buffer_decoder(is_mlp, rec);
+    if (r != 0)
+        free_decoder(rec);
+    return r;
 }
 
 extern "C" FLATAV_API int32_t ff_decode_buffer(BufferDecodeRec *rec, const uint8_t *data,
@@ -136,7 +145,7 @@ extern "C" FLATAV_API int32_t ff_decode_buffer(BufferDecodeRec *rec, const uint8
     const char *format_name = av_get_sample_fmt_name(format);
     flatav::console_print(stdout, "%s(): planar=%s, name=%s, sample_rate=%d\n", kDecodeName,
                           av_sample_fmt_is_planar(format) ? "YES" : "NO",
-                          format_name ? format_name : "(null)", ctx->sample_rate);
+                          flatav::text_or_null(format_name), ctx->sample_rate);
     const int n = record_frame_bytes(rec, frame->nb_samples);
     flatav::console_print(stdout, "%s(): size=%d, nb_samples=%d, data_size=%d\n",
                           kDecodeName, size, frame->nb_samples, n);

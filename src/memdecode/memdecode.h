@@ -29,11 +29,8 @@ struct MemDecodeRec {
 
 namespace flatav {
 
-// The only codec_select with a meaning: MLP.
-constexpr int32_t kSelectMlp = 1;
-
-// Releases everything rec holds and rec itself; tolerates a partly built
-// record and null.
+// The memory-source decoder's one release function: frees everything rec
+// holds and rec itself; a partly built record and null are accepted.
 void destroy_mem_decoder(MemDecodeRec *rec);
 
 // Sends rec->packet (an empty one drains the decoder) and writes every frame

@@ -1,19 +1,26 @@
-// ff_res_get_buffer, the output buffer kept in the record, and ff_alloc /
-// ff_free, FFmpeg's allocator for the host.
+// ff_res_get_buffer and ff_cleanup_resample: the output buffer kept in the
+// record, and the release of what the record holds.
 #include <cstdint>
 
 extern "C" {
 #include <libavutil/mem.h>
+#include <libswresample/swresample.h>
 }
 
 #include "resample.h"
+
+namespace flatav {
+
+void release_converter(ResampleRec *rec) { swr_free(&rec->swr); }
+
+}  // namespace flatav
 
 using namespace flatav;
 
 extern "C" FLATAV_API int32_t ff_res_get_buffer(ResampleRec *rec, int32_t size)
 {
     if (!rec)
-        return -1;
+        return FLATAV_RES_BUFFER_FAILED;
     // The buffer never shrinks: a stream of equal blocks allocates once.
     if (rec->buffer_size >= size || size <= 0)
         return 0;
@@ -23,21 +30,22 @@ extern "C" FLATAV_API int32_t ff_res_get_buffer(ResampleRec *rec, int32_t size)
         // next call starts afresh instead of leaking it.
         av_freep(&rec->buffer);
         rec->buffer_size = 0;
-        return -1;
+        return FLATAV_RES_BUFFER_FAILED;
     }
     rec->buffer = static_cast<uint8_t *>(grown);
     rec->buffer_size = size;
     return 0;
 }
 
-extern "C" FLATAV_API void *ff_alloc(int32_t size)
+extern "C" FLATAV_API void ff_cleanup_resample(ResampleRec *rec)
 {
-    // A negative size widens to a size FFmpeg refuses, so the result is null.
-    return av_malloc(static_cast<size_t>(static_cast<int64_t>(size)));
-}
-
-extern "C" FLATAV_API void ff_free(void *p)
-{
-    if (p)
-        av_free(p);
+    if (!rec)
+        return;
+    release_converter(rec);
+    // With free_buffer 0 the buffer stays the host's, untouched.
+    if (rec->free_buffer && rec->buffer) {
+        av_freep(&rec->buffer);
+        rec->free_buffer = 0;
+        rec->buffer_size = 0;
+    }
 }

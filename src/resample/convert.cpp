@@ -7,7 +7,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include "host/report.h"
+#include "common/report.h"
 #include "resample.h"
 
 namespace flatav {

@@ -13,7 +13,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include "host/report.h"
+#include "common/ffmpeg_util.h"
+#include "common/report.h"
 #include "resample.h"
 
 namespace flatav {
@@ -27,7 +28,7 @@ constexpr const char *kName = "ff_init_resample";
 // bytes per sample. Every value it would be handed must name a format.
 bool is_sample_format(int32_t format)
 {
-    return format >= 0 && format < AV_SAMPLE_FMT_NB;
+    return sample_format(format) != AV_SAMPLE_FMT_NONE;
 }
 
 // Whether libswresample would stay inside the host's blocks: it is handed
@@ -137,9 +138,12 @@ extern "C" FLATAV_API int32_t ff_init_resample(ResampleRec *rec, const double *m
         }
     }
 
+    // A refused converter leaves the record as it was, ready for another
+    // set-up; a refused matrix (above) keeps it for ff_cleanup_resample, as
+    // the header says.
     const int r = swr_init(rec->swr);
     if (r < 0) {
-        swr_free(&rec->swr);
+        release_converter(rec);
         return r;
     }
     rec->in_bytes_per_sample =

@@ -10,6 +10,10 @@ namespace flatav {
 // Bytes a block of the output buffer holds beyond its recorded usable size.
 constexpr int32_t kBufferSlack = 64;
 
+// The resampler's release function for a set-up: frees the converter and
+// clears swr; the output buffer is ff_cleanup_resample's to release.
+void release_converter(ResampleRec *rec);
+
 // Whole input samples per channel in in_bytes; 0 when the record cannot say
 // (no bytes per sample yet, no channels, or a negative count).
 int32_t input_samples(const ResampleRec *rec, int32_t in_bytes);

@@ -88,7 +88,8 @@ int main(int argc, char **argv)
     }
     rec.audio_stream_index = -1;
     for (i = 0; i < rec.nb_streams; i++)
-        if (rec.audio_info[i].codec_type == 1 && strcmp(rec.audio_info[i].status, "OK") == 0) {
+        if (rec.audio_info[i].codec_type == FLATAV_MEDIA_AUDIO &&
+            strcmp(rec.audio_info[i].status, "OK") == 0) {
             rec.audio_stream_index = i;
             break;
         }

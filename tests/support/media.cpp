@@ -15,7 +15,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
-#include "ffmpeg_ptr.h"
+#include "common/ffmpeg_util.h"
 
 namespace flatav_test {
 

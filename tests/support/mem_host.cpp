@@ -34,7 +34,7 @@ int32_t MemHost::write(void *user, const uint8_t *data, int32_t size)
 
 MemDecodeRec *MemHost::open(int32_t buffer_alloc, int32_t refill_size)
 {
-    return mem_init(this, read, write, 1, buffer_alloc, refill_size);
+    return mem_init(this, read, write, FLATAV_MEM_CODEC_MLP, buffer_alloc, refill_size);
 }
 
 }  // namespace flatav_test

@@ -170,7 +170,7 @@ const char *OpenedSource::open() { return ff_decoder_open(&rec); }
 int OpenedSource::first_audio() const
 {
     for (int i = 0; i < rec.nb_streams; i++)
-        if (rec.audio_info[i].codec_type == 1 &&
+        if (rec.audio_info[i].codec_type == FLATAV_MEDIA_AUDIO &&
             std::strcmp(rec.audio_info[i].status, "OK") == 0)
             return i;
     return -1;

@@ -1,5 +1,6 @@
 // Text output shared by every subsystem: host error and trace callbacks,
-// the shared text buffer for returned error texts, and the console trace.
+// the shared text buffer for returned error texts, the console trace and
+// plain console lines.
 #pragma once
 
 #include <cstddef>
@@ -48,13 +49,17 @@ char *format_into(char *buffer, const char *fmt, ...) FLATAV_PRINTF(2, 3);
 // standard output or standard error, whatever the call.
 bool quiet();
 
-// A plain console line to stream (stdout or stderr), printf-style; nothing
-// while quiet() holds.
+// A plain console line to stream (stdout or stderr), printf-style and
+// flushed at once, as the timestamped trace is; nothing while quiet() holds.
+// The lines of the filter, the in-memory decoders and the probes.
 void console_print(std::FILE *stream, const char *fmt, ...) FLATAV_PRINTF(2, 3);
 
 // Timestamped console trace "[hh:mm:ss] text", one newline per line;
 // silent while the quiet switch is on.
 void console_log(const char *fmt, ...) FLATAV_PRINTF(1, 2);
+
+// A text for a "%s" that may be given a null pointer: "(null)" then.
+inline const char *text_or_null(const char *text) { return text ? text : "(null)"; }
 
 // FFmpeg's name of a sample format for texts; "none" where FFmpeg has none.
 const char *sample_format_name(int format);

@@ -1,4 +1,4 @@
-#include "report.h"
+#include "common/report.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -10,7 +10,7 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-#include "settings.h"
+#include "host/settings.h"
 
 namespace flatav {
 namespace {
@@ -23,6 +23,16 @@ void format_v(char *buffer, const char *fmt, va_list args)
     if (std::vsnprintf(buffer, kTextSize, fmt, args) < 0)
         buffer[0] = '\0';
 }
+
+// Formats the arguments of the enclosing printf-style function, whose format
+// is fmt, into buffer (kTextSize bytes).
+#define FORMAT_ARGUMENTS(buffer, fmt)   \
+    do {                                \
+        va_list args;                   \
+        va_start(args, fmt);            \
+        format_v(buffer, fmt, args);    \
+        va_end(args);                   \
+    } while (0)
 
 bool local_time_of_day(int &hour, int &minute, int &second)
 {
@@ -46,10 +56,7 @@ bool local_time_of_day(int &hour, int &minute, int &second)
 void report_error(const HostCallbacks *callbacks, const char *fmt, ...)
 {
     char text[kTextSize];
-    va_list args;
-    va_start(args, fmt);
-    format_v(text, fmt, args);
-    va_end(args);
+    FORMAT_ARGUMENTS(text, fmt);
     if (callbacks && callbacks->error_cb)
         callbacks->error_cb(callbacks->user_data, text);
 }
@@ -64,6 +71,7 @@ void console_print(std::FILE *stream, const char *fmt, ...)
     va_start(args, fmt);
     std::vfprintf(stream, fmt, args);
     va_end(args);
+    std::fflush(stream);
 }
 
 void report_message(const HostCallbacks *callbacks, const char *fmt, ...)
@@ -74,10 +82,7 @@ void report_message(const HostCallbacks *callbacks, const char *fmt, ...)
     if (!to_host && quiet())
         return;
     char text[kTextSize];
-    va_list args;
-    va_start(args, fmt);
-    format_v(text, fmt, args);
-    va_end(args);
+    FORMAT_ARGUMENTS(text, fmt);
     if (to_host)
         callbacks->message_cb(callbacks->user_data, text);
     if (!quiet())
@@ -87,29 +92,20 @@ void report_message(const HostCallbacks *callbacks, const char *fmt, ...)
 void trace(const HostCallbacks *callbacks, const char *fmt, ...)
 {
     char text[kTextSize];
-    va_list args;
-    va_start(args, fmt);
-    format_v(text, fmt, args);
-    va_end(args);
+    FORMAT_ARGUMENTS(text, fmt);
     report_message(callbacks, "%s", text);
     console_log("%s", text);
 }
 
 const char *format_static(const char *fmt, ...)
 {
-    va_list args;
-    va_start(args, fmt);
-    format_v(g_static_text, fmt, args);
-    va_end(args);
+    FORMAT_ARGUMENTS(g_static_text, fmt);
     return g_static_text;
 }
 
 char *format_into(char *buffer, const char *fmt, ...)
 {
-    va_list args;
-    va_start(args, fmt);
-    format_v(buffer, fmt, args);
-    va_end(args);
+    FORMAT_ARGUMENTS(buffer, fmt);
     return buffer;
 }
 
@@ -118,10 +114,7 @@ void console_log(const char *fmt, ...)
     if (quiet())
         return;
     char text[kTextSize];
-    va_list args;
-    va_start(args, fmt);
-    format_v(text, fmt, args);
-    va_end(args);
+    FORMAT_ARGUMENTS(text, fmt);
 
     int hour = 0, minute = 0, second = 0;
     local_time_of_day(hour, minute, second);
