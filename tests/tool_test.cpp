@@ -176,9 +176,15 @@ const ToolCase kCases[] = {
      "diff <(chapters $M/odd_chapters.mka) <(chapters o.mka)"},
     // Chapters moved and cut to the output's time, to the nanosecond.
     {"chapters_within_start_duration", "",
-     "$T transcode $M/odd_chapters.mka o.mka --start 0.5 -t 1.5", 0, "",
-     "ffmpeg -nostdin -v error -ss 0.5 -i $M/odd_chapters.mka -t 1.5 r.mka && "
-     "[ $(chapters r.mka | wc -l) = 3 ] && diff <(chapters r.mka) <(chapters o.mka)"},
+     "$T transcode $M/odd_chapters.mka o.mka --start 0.5 -t 0.5", 0, "",
+     "ffmpeg -nostdin -v error -ss 0.5 -i $M/odd_chapters.mka -t 0.5 r.mka && "
+     "[ $(chapters r.mka | wc -l) = 2 ] && diff <(chapters r.mka) <(chapters o.mka)"},
+    // The source starts at 25.057 ms (the encoder's delay), the output at
+    // 25.657 ms: 26 ticks of the chapters' milliseconds.
+    {"chapters_after_start_time", "",
+     "$T transcode $C/mp3/toc_many_children.mp3 o.mka --start 0.0006", 0, "",
+     "ffmpeg -nostdin -v error -ss 0.0006 -i $C/mp3/toc_many_children.mp3 r.mka && "
+     "[ $(chapters r.mka | wc -l) = 129 ] && diff <(chapters r.mka) <(chapters o.mka)", true},
     {"tags_corpus_id3_copy", "", "$T copy $C/mp3/bear-id3.mp3 o.mp3", 0, "",
      "diff <(tags $C/mp3/bear-id3.mp3) <(tags o.mp3)", true},
 
