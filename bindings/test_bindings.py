@@ -5,6 +5,7 @@ import ctypes
 import importlib.util
 import io
 import itertools
+import json
 import os
 import subprocess
 import tempfile
@@ -182,6 +183,25 @@ class PythonLayer(PcmCase):
             self.assertEqual(source.tags["title"], "Fixture Album")
             self.assertEqual([(c.start, c.end, c.tags["title"]) for c in source.chapters],
                              [(0.5, 0.75, "First"), (0.75, 2.0, "Second")])
+
+    def test_chapters_to_the_tick_and_into_an_encoder(self):
+        def exact(chapters):
+            return [(c.id, str(c.time_base), c.start_tick, c.end_tick, c.tags) for c in chapters]
+
+        probe = json.loads(run("ffprobe", "-v", "error", "-of", "json", "-show_chapters",
+                               media("odd_chapters.mka")))["chapters"]
+        made = flatav.Chapter(9, 2.5, 2.75, {"title": "Made"})
+        with flatav.open(media("odd_chapters.mka")) as source:
+            self.assertEqual(exact(source.chapters), [
+                (c["id"], c["time_base"], c["start"], c["end"], c.get("tags", {})) for c in probe])
+            with flatav.Encoder(temp("tagged.mka"), "pcm_s16le", 44100, 2, tags={"title": "T"},
+                                stream_tags=source.stream.tags,
+                                chapters=source.chapters + [made]) as encoder:
+                encoder.write(source.read())
+            with flatav.open(temp("tagged.mka")) as copy:
+                self.assertEqual(exact(copy.chapters), exact(source.chapters) + [
+                    (9, "1/1000000000", 2500000000, 2750000000, {"title": "Made"})])
+                self.assertEqual((copy.tags["title"], copy.stream.tags["language"]), ("T", "ger"))
 
     def test_seek_lands_on_the_frame_of_the_target(self):
         for fixture in ("sweep.wav", "sweep.flac"):

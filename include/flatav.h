@@ -228,10 +228,12 @@ typedef void (*HostMetadataFn)(void *user, int32_t stream_index,
 
 /* One metadata entry of a chapter of the source being opened.
  * Parameters: user: HostCallbacks.user_data. chapter_id: the chapter's own id
- *   (not its position). start, end: the chapter's bounds in seconds. key,
- *   value: the entry.
+ *   (not its position). start, end: the chapter's bounds in seconds, in
+ *   single precision (DecodeRec.tags has them to the tick). key, value: the
+ *   entry.
  * Return value: none.
- * Remarks: one call per entry; a chapter without metadata makes no call. */
+ * Remarks: one call per entry; a chapter without metadata makes no call
+ *   (DecodeRec.tags has it too). */
 typedef void (*HostChapterFn)(void *user, int32_t chapter_id, float start,
                               float end, const char *key, const char *value);
 
@@ -353,6 +355,46 @@ FLATAV_API void ff_init(const LogSettings *settings);
 FLATAV_API void ff_set_log_callback(HostLogFn fn);
 
 /* ------------------------------------------------------------------------
+ * Tags and chapters, of a source and of an output
+ * ---------------------------------------------------------------------- */
+
+/* One metadata entry (16 bytes): zero-terminated UTF-8 texts. */
+typedef struct FlatavTag {
+    const char *key;    /*  0 */
+    const char *value;  /*  8 */
+} FlatavTag;
+
+/* One chapter (48 bytes): its bounds in ticks of time_base, and its tags. */
+typedef struct FlatavChapter {
+    int64_t id;                /*  0: the chapter's own id (not its position), unique in an output */
+    FlatavRational time_base;  /*  8: seconds per tick of start and end */
+    int64_t start;             /* 16: first tick */
+    int64_t end;               /* 24: tick after the last */
+    const FlatavTag *tags;     /* 32: nb_tags entries (title...), NULL when none */
+    int32_t nb_tags;           /* 40 */
+    int32_t reserved_44;       /* 44 */
+} FlatavChapter;
+
+/* Tags and chapters of a file (40 bytes). A writer takes them through
+ * EncodeRec.tags: the host owns that record and everything it points to;
+ * the library reads them during ff_open_encoder or ff_open_encoder_raw only
+ * and keeps copies, so they may go as soon as the open returns. Each muxer
+ * writes what its container holds (ID3 frames, Vorbis comments, MP4 atoms,
+ * Matroska tags and chapters) and leaves the rest out; keys are FFmpeg's
+ * generic ones ("title", "artist", "album", "date", "track"...). A source
+ * describes its own in DecodeRec.tags, which a host may hand to a writer as
+ * it is. */
+typedef struct OutputTags {
+    const FlatavTag *container_tags;  /*  0: the file's own tags */
+    const FlatavTag *stream_tags;     /*  8: the audio stream's tags */
+    const FlatavChapter *chapters;    /* 16: in order of start */
+    int32_t nb_container_tags;        /* 24 */
+    int32_t nb_stream_tags;           /* 28 */
+    int32_t nb_chapters;              /* 32 */
+    int32_t reserved_36;              /* 36 */
+} OutputTags;
+
+/* ------------------------------------------------------------------------
  * Source decoder: records
  * ---------------------------------------------------------------------- */
 
@@ -441,7 +483,7 @@ typedef struct DecodeRec {
     int32_t end_of_stream;                      /*  64: 1 once a read of the source failed (library) */
     int32_t call_status;                        /*  68: 0 after every ff_decode_audio (library) */
     double position;                            /*  72: seconds; the seek target before ff_seek4 (host, library) */
-    uint8_t reserved_80[8];                     /*  80 */
+    const OutputTags *tags;                     /*  80: the source's tags and chapters, NULL until opened; see ff_decoder_open (library) */
     int64_t pkt_pos;                            /*  88: byte position of the last packet read (library) */
     uint64_t sample_count;                      /*  96: samples decoded since the last seek (library) */
     double position_base;                       /* 104: seconds at the last seek (library) */
@@ -493,7 +535,8 @@ struct AudioBuffer {
  * the host's read_packet/seek (is_url 0). Reports container tags, chapter
  * tags and audio-stream tags through the callbacks, describes every stream in
  * audio_info and opens a decoder for every audio stream (see each element's
- * status). With streamcopy non-NULL, makes a StreamCopy. When format_name is
+ * status). Describes the source's tags and chapters, exactly, in tags (see
+ * below). With streamcopy non-NULL, makes a StreamCopy. When format_name is
  * NULL (no ff_probe before, or it matched nothing), fills format_name and
  * format_long_name with copies of the opened format's names (long name NULL
  * when FFmpeg has none); names from ff_probe stay as they are.
@@ -501,6 +544,20 @@ struct AudioBuffer {
  * buffer, valid until the next formatted error). Release with
  * ff_cleanup_decoder, also after a failure; the StreamCopy with
  * ff_clean_streamcopy.
+ * tags points to one block of the library's, laid out as the record a
+ * writer takes: valid and unchanged until ff_cleanup_decoder releases it
+ * (decoding does not touch it), NULL after a failed open. container_tags
+ * holds the container's tags; chapters every chapter in the source's
+ * order with its own id, time base and start and end ticks as the
+ * container gives them (exact, not rounded to seconds) and its tags, a
+ * chapter without tags included; stream_tags the tags of the first audio
+ * stream whose decoder opened (status "OK"), the stream a host that takes
+ * the first playable one decodes or copies, none when no decoder opened.
+ * Keys and values are those the callbacks report, "encoder" tags included.
+ * A host that copies that stream hands the block to a writer as it is
+ * (EncodeRec.tags = DecodeRec.tags); one that copies another stream gives
+ * the writer an OutputTags of its own with the same container_tags and
+ * chapters and that stream's tags (from metadata_cb).
  * In custom-I/O mode the library copies read_packet, seek and io_opaque here
  * into a block of its own, which FFmpeg's reads go through until
  * ff_cleanup_decoder: a host may move or copy the record between calls (as
@@ -603,8 +660,9 @@ FLATAV_API const struct AVInputFormat *ff_probe2(DecodeRec *avrec);
 FLATAV_API int32_t ff_is_dca(DecodeRec *avrec);
 
 /* Releases what ff_decoder_open, decoding and ff_probe put into avrec (not the
- * StreamCopy), the format names included, and clears those fields; the record may be opened again. Safe
- * after a failed open and when called twice. */
+ * StreamCopy), the format names and tags included, and clears those fields;
+ * the record may be opened again. Safe after a failed open and when called
+ * twice. */
 FLATAV_API void ff_cleanup_decoder(DecodeRec *avrec);
 
 /* Releases the StreamCopy held in *field when it is active, and sets *field
@@ -615,40 +673,6 @@ FLATAV_API void ff_clean_streamcopy(StreamCopy **field);
 /* ------------------------------------------------------------------------
  * Encoder and stream-copy writer
  * ---------------------------------------------------------------------- */
-
-/* One metadata entry (16 bytes): zero-terminated UTF-8 texts. */
-typedef struct FlatavTag {
-    const char *key;    /*  0 */
-    const char *value;  /*  8 */
-} FlatavTag;
-
-/* One chapter (48 bytes): its bounds in ticks of time_base, and its tags. */
-typedef struct FlatavChapter {
-    int64_t id;                /*  0: the chapter's id, unique in the output */
-    FlatavRational time_base;  /*  8: seconds per tick of start and end */
-    int64_t start;             /* 16: first tick */
-    int64_t end;               /* 24: tick after the last */
-    const FlatavTag *tags;     /* 32: nb_tags entries (title...), NULL when none */
-    int32_t nb_tags;           /* 40 */
-    int32_t reserved_44;       /* 44 */
-} FlatavChapter;
-
-/* Tags and chapters to write into an output (40 bytes), given through
- * EncodeRec.tags. The host owns the record and everything it points to; the
- * library reads them during ff_open_encoder or ff_open_encoder_raw only and
- * keeps copies, so they may go as soon as the open returns. Each muxer
- * writes what its container holds (ID3 frames, Vorbis comments, MP4 atoms,
- * Matroska tags and chapters) and leaves the rest out; keys are FFmpeg's
- * generic ones ("title", "artist", "album", "date", "track"...). */
-typedef struct OutputTags {
-    const FlatavTag *container_tags;  /*  0: the file's own tags */
-    const FlatavTag *stream_tags;     /*  8: the audio stream's tags */
-    const FlatavChapter *chapters;    /* 16: in order of start */
-    int32_t nb_container_tags;        /* 24 */
-    int32_t nb_stream_tags;           /* 28 */
-    int32_t nb_chapters;              /* 32 */
-    int32_t reserved_36;              /* 36 */
-} OutputTags;
 
 /* The encoder record (368 bytes), shared by encoding and the stream-copy
  * writer. Zero-fill it, set the host fields, then ff_open_encoder or
@@ -740,7 +764,12 @@ FLATAV_API const char *ff_open_encoder_raw(EncodeRec *avrec);
 
 /* size non-zero: writes raw_pkt (or raw_data/raw_size) as one packet, retimed
  * into the output; raw_pkt stays the host's (its pts, dts and stream index
- * are changed in place). size 0: writes the trailer. Returns 0 (written, or
+ * are changed in place). size 0: writes the trailer. An output given no
+ * packet is what FFmpeg's muxer makes of none, as the ffmpeg tool's own
+ * remux of no packet (-frames:a 0) writes it: Matroska then holds no
+ * Cluster, which Matroska's own tools read but FFmpeg's demuxer refuses
+ * ("End of file"), and MP4 a track without samples, which FFmpeg reads as
+ * no stream. Returns 0 (written, or
  * skipped under a non-zero pts_offset), FLATAV_RAW_WRITE_FAILED (-1: write
  * or trailer failed, or the record is not open) or FLATAV_RAW_NO_PACKET
  * (-10: no packet could be made). */

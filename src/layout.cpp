@@ -126,7 +126,7 @@ PIN(DecodeRec, avio_buffer, 56);
 PIN(DecodeRec, end_of_stream, 64);
 PIN(DecodeRec, call_status, 68);
 PIN(DecodeRec, position, 72);
-PIN(DecodeRec, reserved_80, 80);
+PIN(DecodeRec, tags, 80);
 PIN(DecodeRec, pkt_pos, 88);
 PIN(DecodeRec, sample_count, 96);
 PIN(DecodeRec, position_base, 104);

@@ -37,16 +37,21 @@ tags() { ffprobe -v error -select_streams a -show_entries format_tags:stream_tag
   sed 's/^TAG://' | tr 'A-Z' 'a-z' |
   grep -Ev '^(encoder|duration|handler_name|vendor_id|major_brand|minor_version|compatible_brands)=' |
   sort -u; }
-chapters() { ffprobe -v error -show_entries chapter=start_time,end_time:chapter_tags -of csv "$1"; }
+chapters() { ffprobe -v error -show_entries chapter=id,time_base,start,end:chapter_tags -of csv "$1"; }
 )";
 
-// Every corpus file: info --json against ffprobe's JSON on duration (1 ms)
-// and on codec, rate and channels of each audio stream that decodes.
+// Every corpus file: info --json against ffprobe's JSON on duration (1 ms),
+// on codec, rate and channels of each audio stream that decodes, and on
+// every chapter to the tick.
 const char kJsonAgrees[] =
     "for f in $(find $C -type f ! -name '*.md' | sort); do "
-    "ffprobe -v error -of json -show_format -show_streams $f > r.json 2>/dev/null || continue; "
+    "ffprobe -v error -of json -show_format -show_streams -show_chapters $f > r.json 2>/dev/null "
+    "|| continue; "
     "$T info --json $f > o.json 2>/dev/null; "
     "jq -n -e --slurpfile o o.json --slurpfile r r.json '$o[0].files[0] as $f | $r[0] as $r | "
+    "($f.chapters | map([.id, .start, .end, .time_base, .start_ticks, .end_ticks, .tags])) == "
+    "($r.chapters | map([.id, (.start_time | tonumber), (.end_time | tonumber), .time_base, "
+    ".start, .end, .tags // {}])) and "
     "(if $r.format.duration == null then $f.duration == null "
     "else (($f.duration - ($r.format.duration | tonumber)) | fabs) < 0.001 end) and "
     "all($f.streams[] | select(.decodes); . as $s | $r.streams[$s.index] | "
@@ -166,9 +171,20 @@ const ToolCase kCases[] = {
      "diff <(tags $M/tool_tags.m4a) <(tags o.ogg)"},
     {"tags_mp3_copy", "", "$T copy $M/tool_tags.mp3 o.mp3", 0, "",
      "[ $(tags o.mp3 | wc -l) = 7 ] && diff <(tags $M/tool_tags.mp3) <(tags o.mp3)"},
-    {"tags_chapters_mka_copy", "", "$T copy $M/tags_chapters.mka o.mka", 0, "",
-     "diff <(tags $M/tags_chapters.mka) <(tags o.mka) && "
-     "diff <(chapters $M/tags_chapters.mka) <(chapters o.mka)"},
+    {"tags_chapters_mka_copy", "", "$T copy $M/odd_chapters.mka o.mka", 0, "",
+     "diff <(tags $M/odd_chapters.mka) <(tags o.mka) && "
+     "diff <(chapters $M/odd_chapters.mka) <(chapters o.mka)"},
+    // Chapters moved and cut to the output's time, to the nanosecond.
+    {"chapters_within_start_duration", "",
+     "$T transcode $M/odd_chapters.mka o.mka --start 0.5 -t 0.5", 0, "",
+     "ffmpeg -nostdin -v error -ss 0.5 -i $M/odd_chapters.mka -t 0.5 r.mka && "
+     "[ $(chapters r.mka | wc -l) = 2 ] && diff <(chapters r.mka) <(chapters o.mka)"},
+    // The source starts at 25.057 ms (the encoder's delay), the output at
+    // 25.657 ms: 26 ticks of the chapters' milliseconds.
+    {"chapters_after_start_time", "",
+     "$T transcode $C/mp3/toc_many_children.mp3 o.mka --start 0.0006", 0, "",
+     "ffmpeg -nostdin -v error -ss 0.0006 -i $C/mp3/toc_many_children.mp3 r.mka && "
+     "[ $(chapters r.mka | wc -l) = 129 ] && diff <(chapters r.mka) <(chapters o.mka)", true},
     {"tags_corpus_id3_copy", "", "$T copy $C/mp3/bear-id3.mp3 o.mp3", 0, "",
      "diff <(tags $C/mp3/bear-id3.mp3) <(tags o.mp3)", true},
 
@@ -217,11 +233,16 @@ const ToolCase kCases[] = {
     {"no_audio", "", "$T decode $M/chapters.txt o.raw", 1, "", ""},
 
     // info, probe, encoders, filters, mlp, help.
-    {"info_many_files", "", "$T info $M/tags_chapters.mka nothing.wav $M/flac24.flac", 1, "",
-     "grep -q 'chapter 1: 0.500 s - 0.750 s: title = First' $O && "
+    {"info_many_files", "",
+     "$T info $M/tags_chapters.mka nothing.wav $M/flac24.flac $M/odd_chapters.mka", 1, "",
+     "grep -q 'chapter 1: 0.500000 s - 0.750000 s: title = First' $O && "
+     "grep -qx '  chapter 2: 0.666667 s - 1.133787 s' $O && "
      "grep -q 'tag: title = Fixture Album' $O && grep -q 's32 (24 bit), 2.000 s' $O"},
-    {"info_json", "", "$T info --json $M/tags_chapters.mka $M/stereo_s24.wav", 0, "",
-     "jq -e '.files[0].chapters[1].end == 2 and .files[0].tags.title == \"Fixture Album\" and "
+    {"info_json", "", "$T info --json $M/odd_chapters.mka $M/stereo_s24.wav", 0, "",
+     "jq -e --slurpfile r <(ffprobe -v error -of json -show_chapters $M/odd_chapters.mka) "
+     "'(.files[0].chapters | map([.id, .start, .end, .time_base, .start_ticks, .end_ticks, "
+     ".tags])) == ($r[0].chapters | map([.id, (.start_time | tonumber), (.end_time | tonumber), "
+     ".time_base, .start, .end, .tags // {}])) and .files[0].tags.title == \"Odd Album\" and "
      ".files[1].streams[0].bits_per_sample == 24' $O"},
     {"info_json_agrees_with_ffprobe", "", kJsonAgrees, 0, "", "", true},
     {"probe", "", "$T probe $M/sweep.ts", 0, "",

@@ -5,6 +5,7 @@
  * ff_decode_audio in raw packet mode leaves each packet in a packet object
  * from ff_pkt_new; ff_encode_audio_raw writes it, retimed, into the output
  * that ff_open_encoder_raw opened; a size of 0 writes the trailer. */
+#include <math.h>
 #include <string.h>
 
 #include "commands.h"
@@ -125,7 +126,14 @@ int cmd_copy(int argc, char **argv)
     rec.output_file_name = hint;
     rec.callbacks = &callbacks;
     rec.streamcopy = src.rec.streamcopy;
-    rec.tags = source_output_tags(&src);
+    /* The packets keep the source's times: so do the chapters, cut where
+     * the packets stop. */
+    const int64_t length =
+        duration > 0 ? ffr_start_time(src.rec.av_format_context) + llround(duration * 1e6) : -1;
+    if (!(rec.tags = source_output_tags(&src, 0, length))) {
+        status = fail("out of memory");
+        goto cleanup;
+    }
     rec.io_opaque = &out.file;
     rec.write_packet = host_file_write;
     rec.seek = out.file.seekable ? host_file_seek : NULL;

@@ -55,6 +55,13 @@ static double file_duration(const Source *src)
     return longest;
 }
 
+/* A chapter's time in seconds, from its ticks as ffprobe computes it; six
+ * decimals show it as ffprobe does. */
+static double chapter_seconds(int64_t ticks, FlatavRational tb)
+{
+    return tb.den ? ticks * ((double)tb.num / tb.den) : 0;
+}
+
 /* ---- text ---- */
 
 static void print_tags(FILE *to, const Source *src, int stream, const char *indent)
@@ -73,11 +80,11 @@ static void print_text(FILE *to, Source *src, int only)
         fprintf(to, ", %.3f s", duration);
     fprintf(to, "%s\n", src->rec.seekable ? ", seekable" : "");
     print_tags(to, src, -1, "  ");
-    for (int i = 0; i < src->nb_chapters; i++) {
-        const FlatavChapter *c = &src->chapters[i];
-        const double tick = (double)c->time_base.num / c->time_base.den;
-        fprintf(to, "  chapter %lld: %.3f s - %.3f s", (long long)c->id, c->start * tick,
-                c->end * tick);
+    const OutputTags *tags = src->rec.tags;
+    for (int i = 0; i < tags->nb_chapters; i++) {
+        const FlatavChapter *c = &tags->chapters[i];
+        fprintf(to, "  chapter %lld: %.6f s - %.6f s", (long long)c->id,
+                chapter_seconds(c->start, c->time_base), chapter_seconds(c->end, c->time_base));
         for (int j = 0; j < c->nb_tags; j++)
             fprintf(to, "%s %s = %s", j ? "," : ":", c->tags[j].key, c->tags[j].value);
         fputc('\n', to);
@@ -198,14 +205,15 @@ static void print_json(FILE *to, Source *src, int only)
     fprintf(to, ", \"seekable\": %s, \"tags\": ", src->rec.seekable ? "true" : "false");
     json_source_tags(to, src, -1);
     fputs(", \"chapters\": [", to);
-    for (int i = 0; i < src->nb_chapters; i++) {
-        const FlatavChapter *c = &src->chapters[i];
-        const double tick = (double)c->time_base.num / c->time_base.den;
-        fprintf(to, "%s{\"id\": %lld, \"start\": ", i ? ", " : "", (long long)c->id);
-        json_seconds(to, c->start * tick);
-        fputs(", \"end\": ", to);
-        json_seconds(to, c->end * tick);
-        fputs(", \"tags\": ", to);
+    const OutputTags *tags = src->rec.tags;
+    for (int i = 0; i < tags->nb_chapters; i++) {
+        const FlatavChapter *c = &tags->chapters[i];
+        fprintf(to,
+                "%s{\"id\": %lld, \"start\": %.6f, \"end\": %.6f, \"time_base\": \"%d/%d\", "
+                "\"start_ticks\": %lld, \"end_ticks\": %lld, \"tags\": ",
+                i ? ", " : "", (long long)c->id, chapter_seconds(c->start, c->time_base),
+                chapter_seconds(c->end, c->time_base), (int)c->time_base.num,
+                (int)c->time_base.den, (long long)c->start, (long long)c->end);
         json_tags(to, c->tags, c->nb_tags);
         fputc('}', to);
     }

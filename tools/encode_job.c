@@ -1,5 +1,6 @@
 #include "encode_job.h"
 
+#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -399,7 +400,11 @@ int run_encode_job(const char *command, const JobOptions *o, const EncoderFacts 
         status = EXIT_FAILED;
         goto cleanup;
     }
-    if (o->with_tags && !(tags = source_output_tags(&src))) {
+    /* The output starts at the source's first sample (and --start), as the
+     * ffmpeg tool's does; so do the chapters. */
+    const int64_t shift = ffr_start_time(src.rec.av_format_context) + llround(o->start * 1e6);
+    const int64_t length = o->duration > 0 ? llround(o->duration * 1e6) : -1;
+    if (o->with_tags && !(tags = source_output_tags(&src, shift, length))) {
         status = fail("out of memory");
         goto cleanup;
     }

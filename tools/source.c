@@ -38,39 +38,6 @@ static void keep_tag(void *user, int32_t stream, const char *key, const char *va
         free((char *)t->tag.key), free((char *)t->tag.value);
 }
 
-/* HostChapterFn: one call per tag of a chapter, whose bounds arrive in
- * seconds; they are kept in milliseconds, the unit chapters are usually
- * made in. */
-static void keep_chapter_tag(void *user, int32_t id, float start, float end, const char *key,
-                             const char *value)
-{
-    Source *s = (Source *)user;
-    FlatavChapter *c = s->nb_chapters ? &s->chapters[s->nb_chapters - 1] : NULL;
-    if (!c || c->id != id) {
-        FlatavChapter *bigger = realloc(s->chapters, (size_t)(s->nb_chapters + 1) * sizeof *bigger);
-        if (!bigger)
-            return;
-        s->chapters = bigger;
-        c = &s->chapters[s->nb_chapters++];
-        memset(c, 0, sizeof *c);
-        c->id = id;
-        c->time_base.num = 1;
-        c->time_base.den = 1000;
-        c->start = (int64_t)llround(start * 1000.0);
-        c->end = (int64_t)llround(end * 1000.0);
-    }
-    FlatavTag *tags = realloc((void *)c->tags, (size_t)(c->nb_tags + 1) * sizeof *tags);
-    if (!tags)
-        return;
-    c->tags = tags;
-    tags[c->nb_tags].key = copy_text(key);
-    tags[c->nb_tags].value = copy_text(value);
-    if (tags[c->nb_tags].key && tags[c->nb_tags].value)
-        c->nb_tags++;
-    else
-        free((char *)tags[c->nb_tags].key), free((char *)tags[c->nb_tags].value);
-}
-
 int source_open(Source *s, const char *path, int flags)
 {
     memset(s, 0, sizeof *s);
@@ -79,7 +46,6 @@ int source_open(Source *s, const char *path, int flags)
     set_callbacks(&s->callbacks);
     s->callbacks.user_data = s;
     s->callbacks.metadata_cb = keep_tag;
-    s->callbacks.chapter_cb = keep_chapter_tag;
     s->rec.callbacks = &s->callbacks;
     s->rec.file_name = strcmp(path, "-") == 0 ? "" : path;
     s->rec.try_seek = (flags & SOURCE_TRY_SEEK) ? 1 : 0;
@@ -123,16 +89,9 @@ void source_close(Source *s)
         free((char *)s->tags[i].tag.value);
     }
     free(s->tags);
-    for (int i = 0; i < s->nb_chapters; i++) {
-        for (int j = 0; j < s->chapters[i].nb_tags; j++) {
-            free((char *)s->chapters[i].tags[j].key);
-            free((char *)s->chapters[i].tags[j].value);
-        }
-        free((void *)s->chapters[i].tags);
-    }
-    free(s->chapters);
     free(s->output_container_tags);
     free(s->output_stream_tags);
+    free(s->output_chapters);
     memset(s, 0, sizeof *s);
 }
 
@@ -179,28 +138,73 @@ int source_sample_format(const Source *s)
     return packed_sample_format(source_info(s)->output_sample_fmt);
 }
 
-const OutputTags *source_output_tags(Source *s)
+/* Microseconds in ticks of tb, rounded to the nearest as FFmpeg's
+ * av_rescale_q does; exact for every time base whose ticks per second and
+ * 1000000 share enough factors (1/1000, 1/44100, 1/10000000, 1/1000000000). */
+static int64_t ticks_of(int64_t us, FlatavRational tb)
+{
+    if (tb.num <= 0 || tb.den <= 0)
+        return 0; /* no time base: the writer refuses such a chapter */
+    int64_t b = tb.den, c = (int64_t)tb.num * 1000000, x = b, y = c;
+    while (y) {
+        const int64_t r = x % y;
+        x = y;
+        y = r;
+    }
+    b /= x;
+    c /= x;
+    const int64_t q = us / c, r = us % c;
+    if (r < 0 || (r && b > INT64_MAX / r))
+        return llround((double)us * (double)b / (double)c);
+    return q * b + (r * b + c / 2) / c;
+}
+
+/* The source's chapters within the output's time, in their own ticks. */
+static int map_chapters(Source *s, int64_t shift, int64_t length, OutputTags *out)
+{
+    const OutputTags *in = s->rec.tags;
+    s->output_chapters = malloc((size_t)(in->nb_chapters + 1) * sizeof(FlatavChapter));
+    if (!s->output_chapters)
+        return -1;
+    for (int i = 0; i < in->nb_chapters; i++) {
+        FlatavChapter c = in->chapters[i];
+        const int64_t offset = ticks_of(shift, c.time_base);
+        const int64_t end = length < 0 ? INT64_MAX : ticks_of(length, c.time_base);
+        if (c.end < offset)
+            continue;
+        if (end != INT64_MAX && c.start > end + offset)
+            break;
+        c.start = c.start - offset > 0 ? c.start - offset : 0;
+        c.end = c.end - offset < end ? c.end - offset : end;
+        s->output_chapters[out->nb_chapters++] = c;
+    }
+    out->chapters = s->output_chapters;
+    return 0;
+}
+
+const OutputTags *source_output_tags(Source *s, int64_t shift, int64_t length)
 {
     OutputTags *out = &s->output_tags;
+    const OutputTags *in = s->rec.tags;
     memset(out, 0, sizeof *out);
     free(s->output_container_tags);
     free(s->output_stream_tags);
-    s->output_container_tags = malloc((size_t)(s->nb_tags + 1) * sizeof(FlatavTag));
+    free(s->output_chapters);
+    s->output_chapters = NULL;
+    s->output_container_tags = malloc((size_t)(in->nb_container_tags + 1) * sizeof(FlatavTag));
     s->output_stream_tags = malloc((size_t)(s->nb_tags + 1) * sizeof(FlatavTag));
-    if (!s->output_container_tags || !s->output_stream_tags)
+    if (!s->output_container_tags || !s->output_stream_tags ||
+        map_chapters(s, shift, length, out) != 0)
         return NULL;
+    for (int i = 0; i < in->nb_container_tags; i++)
+        if (strcmp(in->container_tags[i].key, "encoder") != 0)
+            s->output_container_tags[out->nb_container_tags++] = in->container_tags[i];
     for (int i = 0; i < s->nb_tags; i++) {
         const SourceTag *t = &s->tags[i];
-        if (strcmp(t->tag.key, "encoder") == 0)
-            continue;
-        if (t->stream < 0)
-            s->output_container_tags[out->nb_container_tags++] = t->tag;
-        else if (t->stream == s->stream)
+        if (t->stream == s->stream && strcmp(t->tag.key, "encoder") != 0)
             s->output_stream_tags[out->nb_stream_tags++] = t->tag;
     }
     out->container_tags = s->output_container_tags;
     out->stream_tags = s->output_stream_tags;
-    out->chapters = s->chapters;
-    out->nb_chapters = s->nb_chapters;
     return out;
 }

@@ -13,7 +13,7 @@ typedef struct SourceTag {
 } SourceTag;
 
 typedef struct Source {
-    DecodeRec rec;
+    DecodeRec rec; /* rec.tags: the container's tags and the chapters, exact */
     HostCallbacks callbacks;
     HostFile file;
     const char *path;
@@ -21,12 +21,12 @@ typedef struct Source {
      * data, which the library then puts in rec.streamcopy instead. */
     StreamCopy streamcopy_request;
     int stream;              /* the chosen audio stream, -1 before */
-    SourceTag *tags;         /* in the order the library reported them */
+    SourceTag *tags;         /* every stream's, in the order the library reported them */
     int nb_tags, tags_capacity;
-    FlatavChapter *chapters; /* each with tags of its own (owned here) */
-    int nb_chapters;
-    /* The chosen stream's share, for an output (points into the above). */
+    /* What goes to an output: rec.tags with the chosen stream's tags and
+     * the chapters within its time (the texts stay the library's). */
     FlatavTag *output_container_tags, *output_stream_tags;
+    FlatavChapter *output_chapters;
     OutputTags output_tags;
 } Source;
 
@@ -53,8 +53,12 @@ int source_select(Source *s, int stream, const char *command);
 
 /* The container's tags, the chosen stream's and the chapters, as an output
  * takes them ("encoder" left out: it names the source's writer); NULL when
- * out of memory. Valid until source_close. */
-const OutputTags *source_output_tags(Source *s);
+ * out of memory. Valid until source_close. The chapters are mapped as the
+ * ffmpeg tool maps them, to the tick: the output's 0 is the source's
+ * time shift (microseconds), chapters that end before it are left out,
+ * those that start after shift + length too (length < 0: no end), and the
+ * others are cut to the output's time. */
+const OutputTags *source_output_tags(Source *s, int64_t shift, int64_t length);
 
 /* The chosen stream's description. */
 const AudioInfo *source_info(const Source *s);

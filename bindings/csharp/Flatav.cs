@@ -66,6 +66,37 @@ namespace Flatav
         [FieldOffset(4)] public int ffmpeg_quiet;
     }
 
+    [StructLayout(LayoutKind.Explicit, Size = 16)]
+    public unsafe struct FlatavTag
+    {
+        [FieldOffset(0)] public IntPtr key;
+        [FieldOffset(8)] public IntPtr value;
+    }
+
+    [StructLayout(LayoutKind.Explicit, Size = 48)]
+    public unsafe struct FlatavChapter
+    {
+        [FieldOffset(0)] public long id;
+        [FieldOffset(8)] public FlatavRational time_base;
+        [FieldOffset(16)] public long start;
+        [FieldOffset(24)] public long end;
+        [FieldOffset(32)] public FlatavTag* tags;
+        [FieldOffset(40)] public int nb_tags;
+        [FieldOffset(44)] public int reserved_44;
+    }
+
+    [StructLayout(LayoutKind.Explicit, Size = 40)]
+    public unsafe struct OutputTags
+    {
+        [FieldOffset(0)] public FlatavTag* container_tags;
+        [FieldOffset(8)] public FlatavTag* stream_tags;
+        [FieldOffset(16)] public FlatavChapter* chapters;
+        [FieldOffset(24)] public int nb_container_tags;
+        [FieldOffset(28)] public int nb_stream_tags;
+        [FieldOffset(32)] public int nb_chapters;
+        [FieldOffset(36)] public int reserved_36;
+    }
+
     [StructLayout(LayoutKind.Explicit, Size = 128)]
     public unsafe struct AudioInfo
     {
@@ -132,7 +163,7 @@ namespace Flatav
         [FieldOffset(64)] public int end_of_stream;
         [FieldOffset(68)] public int call_status;
         [FieldOffset(72)] public double position;
-        [FieldOffset(80)] public fixed byte reserved_80[8];
+        [FieldOffset(80)] public OutputTags* tags;
         [FieldOffset(88)] public long pkt_pos;
         [FieldOffset(96)] public ulong sample_count;
         [FieldOffset(104)] public double position_base;
@@ -184,37 +215,6 @@ namespace Flatav
         [FieldOffset(16)] public int buf_size;
         [FieldOffset(20)] public int reserved_20;
         [FieldOffset(24)] public IntPtr mime_type;
-    }
-
-    [StructLayout(LayoutKind.Explicit, Size = 16)]
-    public unsafe struct FlatavTag
-    {
-        [FieldOffset(0)] public IntPtr key;
-        [FieldOffset(8)] public IntPtr value;
-    }
-
-    [StructLayout(LayoutKind.Explicit, Size = 48)]
-    public unsafe struct FlatavChapter
-    {
-        [FieldOffset(0)] public long id;
-        [FieldOffset(8)] public FlatavRational time_base;
-        [FieldOffset(16)] public long start;
-        [FieldOffset(24)] public long end;
-        [FieldOffset(32)] public FlatavTag* tags;
-        [FieldOffset(40)] public int nb_tags;
-        [FieldOffset(44)] public int reserved_44;
-    }
-
-    [StructLayout(LayoutKind.Explicit, Size = 40)]
-    public unsafe struct OutputTags
-    {
-        [FieldOffset(0)] public FlatavTag* container_tags;
-        [FieldOffset(8)] public FlatavTag* stream_tags;
-        [FieldOffset(16)] public FlatavChapter* chapters;
-        [FieldOffset(24)] public int nb_container_tags;
-        [FieldOffset(28)] public int nb_stream_tags;
-        [FieldOffset(32)] public int nb_chapters;
-        [FieldOffset(36)] public int reserved_36;
     }
 
     [StructLayout(LayoutKind.Explicit, Size = 368)]

@@ -61,15 +61,15 @@ type
   PFlatavRational = ^FlatavRational;
   PHostCallbacks = ^HostCallbacks;
   PLogSettings = ^LogSettings;
+  PFlatavTag = ^FlatavTag;
+  PFlatavChapter = ^FlatavChapter;
+  POutputTags = ^OutputTags;
   PAudioInfo = ^AudioInfo;
   PStreamCopyData = ^StreamCopyData;
   PStreamCopy = ^StreamCopy;
   PDecodeRec = ^DecodeRec;
   PAudioBuffer = ^AudioBuffer;
   PFlatavProbeData = ^FlatavProbeData;
-  PFlatavTag = ^FlatavTag;
-  PFlatavChapter = ^FlatavChapter;
-  POutputTags = ^OutputTags;
   PEncodeRec = ^EncodeRec;
   PResampleRec = ^ResampleRec;
   PBufferDecodeRec = ^BufferDecodeRec;
@@ -114,6 +114,31 @@ type
   LogSettings = packed record
     quiet: Int32;  { 0 }
     ffmpeg_quiet: Int32;  { 4 }
+  end;
+
+  FlatavTag = packed record
+    key: PAnsiChar;  { 0 }
+    value: PAnsiChar;  { 8 }
+  end;
+
+  FlatavChapter = packed record
+    id: Int64;  { 0 }
+    time_base: FlatavRational;  { 8 }
+    start: Int64;  { 16 }
+    end_: Int64;  { 24 }
+    tags: PFlatavTag;  { 32 }
+    nb_tags: Int32;  { 40 }
+    reserved_44: Int32;  { 44 }
+  end;
+
+  OutputTags = packed record
+    container_tags: PFlatavTag;  { 0 }
+    stream_tags: PFlatavTag;  { 8 }
+    chapters: PFlatavChapter;  { 16 }
+    nb_container_tags: Int32;  { 24 }
+    nb_stream_tags: Int32;  { 28 }
+    nb_chapters: Int32;  { 32 }
+    reserved_36: Int32;  { 36 }
   end;
 
   AudioInfo = packed record
@@ -174,7 +199,7 @@ type
     end_of_stream: Int32;  { 64 }
     call_status: Int32;  { 68 }
     position: Double;  { 72 }
-    reserved_80: array[0..7] of UInt8;  { 80 }
+    tags: POutputTags;  { 80 }
     pkt_pos: Int64;  { 88 }
     sample_count: UInt64;  { 96 }
     position_base: Double;  { 104 }
@@ -222,31 +247,6 @@ type
     buf_size: Int32;  { 16 }
     reserved_20: Int32;  { 20 }
     mime_type: PAnsiChar;  { 24 }
-  end;
-
-  FlatavTag = packed record
-    key: PAnsiChar;  { 0 }
-    value: PAnsiChar;  { 8 }
-  end;
-
-  FlatavChapter = packed record
-    id: Int64;  { 0 }
-    time_base: FlatavRational;  { 8 }
-    start: Int64;  { 16 }
-    end_: Int64;  { 24 }
-    tags: PFlatavTag;  { 32 }
-    nb_tags: Int32;  { 40 }
-    reserved_44: Int32;  { 44 }
-  end;
-
-  OutputTags = packed record
-    container_tags: PFlatavTag;  { 0 }
-    stream_tags: PFlatavTag;  { 8 }
-    chapters: PFlatavChapter;  { 16 }
-    nb_container_tags: Int32;  { 24 }
-    nb_stream_tags: Int32;  { 28 }
-    nb_chapters: Int32;  { 32 }
-    reserved_36: Int32;  { 36 }
   end;
 
   EncodeRec = packed record

@@ -34,6 +34,7 @@ extern "C" FLATAV_API void ff_cleanup_decoder(DecodeRec *avrec)
 
     av_freep(&avrec->format_name);
     av_freep(&avrec->format_long_name);
+    release_source_tags(avrec);
     swr_free(&avrec->swr_context);
     report_message(callbacks, "%s end", kName);
 }

@@ -28,6 +28,13 @@ const char *host_io_context(const DecodeRec *avrec, AVIOContext **io);
 // sets *io to null; a null *io is left alone.
 void free_host_io_context(AVIOContext **io);
 
+// Fills avrec->tags from the opened source (its format context, and the
+// audio streams' decoders, which must be open by now): null, or the failure
+// text with nothing left to release. Release with release_source_tags,
+// which also takes a record without tags.
+const char *describe_source_tags(DecodeRec *avrec);
+void release_source_tags(DecodeRec *avrec);
+
 // Running totals of one ff_decode_audio call.
 struct CallTotals {
     int32_t offset = 0;  // bytes written so far: write position and result

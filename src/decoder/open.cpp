@@ -189,6 +189,7 @@ const char *open_source(DecodeRec *avrec)
     // Set at the last step that can fail: it starts empty, so that a failure
     // releases nothing else.
     avrec->audio_info = nullptr;
+    avrec->tags = nullptr;
     if (const char *failure = prepare_input(avrec))
         return failure;
 
@@ -254,17 +255,30 @@ const char *open_source(DecodeRec *avrec)
         }
         open_audio_stream(avrec, stream, info);
     }
+    if (const char *failure = describe_source_tags(avrec)) {
+        // The decoders go with the failed open; the stream-copy data, the
+        // host's to release, must not point to them.
+        StreamCopy *sc = avrec->streamcopy;
+        for (int i = 0; sc && sc->data && i < nb_streams; i++)
+            sc->data[i].codec_context = nullptr;
+        return failure;
+    }
     trace(callbacks, "%s end", kName);
     return nullptr;
 }
 
-// Undoes a failed open: the source and the stream descriptions go (no
-// decoder is open yet at any failure). The I/O context and the format names
-// stay in the record for ff_cleanup_decoder, as after a successful open.
+// Undoes a failed open: the source, the stream descriptions with their
+// decoders and the tags go. The I/O context and the format names stay in
+// the record for ff_cleanup_decoder, as after a successful open.
 void release_failed_open(DecodeRec *avrec)
 {
     avformat_close_input(&avrec->av_format_context);
-    av_freep(&avrec->audio_info);
+    if (avrec->audio_info) {
+        for (int i = 0; i < avrec->nb_streams; i++)
+            avcodec_free_context(&avrec->audio_info[i].av_codec_context);
+        av_freep(&avrec->audio_info);
+    }
+    release_source_tags(avrec);
 }
 
 }  // namespace

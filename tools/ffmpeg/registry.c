@@ -320,6 +320,11 @@ const char *ffr_codec_name(int32_t codec_id)
     return avcodec_get_name((enum AVCodecID)codec_id);
 }
 
+int64_t ffr_start_time(const struct AVFormatContext *source)
+{
+    return source && source->start_time != AV_NOPTS_VALUE ? source->start_time : 0;
+}
+
 const char *ffr_layout_name(uint64_t mask, int channels, char *buffer, size_t size)
 {
     AVChannelLayout layout;

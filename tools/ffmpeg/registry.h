@@ -75,6 +75,11 @@ const char *ffr_codec_name(int32_t codec_id);
 /* The name of a channel layout ("5.1(side)"), or "N channels"; channels 0:
  * as many as the mask has. */
 const char *ffr_layout_name(uint64_t mask, int channels, char *buffer, size_t size);
+/* The opened source's start time (DecodeRec.av_format_context) in
+ * microseconds, the ffmpeg tool's unit: the time of its first sample, which
+ * becomes 0 in an output; 0 when FFmpeg knows none. */
+struct AVFormatContext;
+int64_t ffr_start_time(const struct AVFormatContext *source);
 /* FFmpeg's words for an error code, into buffer. */
 const char *ffr_error_text(int code, char *buffer, size_t size);
 /* FFmpeg's version, as "libavcodec 59.37.100, libavformat ...". */

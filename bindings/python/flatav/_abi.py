@@ -64,6 +64,18 @@ class LogSettings(ctypes.Structure):
     pass
 
 
+class FlatavTag(ctypes.Structure):
+    pass
+
+
+class FlatavChapter(ctypes.Structure):
+    pass
+
+
+class OutputTags(ctypes.Structure):
+    pass
+
+
 class AudioInfo(ctypes.Structure):
     pass
 
@@ -85,18 +97,6 @@ class AudioBuffer(ctypes.Structure):
 
 
 class FlatavProbeData(ctypes.Structure):
-    pass
-
-
-class FlatavTag(ctypes.Structure):
-    pass
-
-
-class FlatavChapter(ctypes.Structure):
-    pass
-
-
-class OutputTags(ctypes.Structure):
     pass
 
 
@@ -148,6 +148,31 @@ HostCallbacks._fields_ = [
 LogSettings._fields_ = [
     ("quiet", ctypes.c_int32),  # 0
     ("ffmpeg_quiet", ctypes.c_int32),  # 4
+]
+
+FlatavTag._fields_ = [
+    ("key", ctypes.c_char_p),  # 0
+    ("value", ctypes.c_char_p),  # 8
+]
+
+FlatavChapter._fields_ = [
+    ("id", ctypes.c_int64),  # 0
+    ("time_base", FlatavRational),  # 8
+    ("start", ctypes.c_int64),  # 16
+    ("end", ctypes.c_int64),  # 24
+    ("tags", ctypes.POINTER(FlatavTag)),  # 32
+    ("nb_tags", ctypes.c_int32),  # 40
+    ("reserved_44", ctypes.c_int32),  # 44
+]
+
+OutputTags._fields_ = [
+    ("container_tags", ctypes.POINTER(FlatavTag)),  # 0
+    ("stream_tags", ctypes.POINTER(FlatavTag)),  # 8
+    ("chapters", ctypes.POINTER(FlatavChapter)),  # 16
+    ("nb_container_tags", ctypes.c_int32),  # 24
+    ("nb_stream_tags", ctypes.c_int32),  # 28
+    ("nb_chapters", ctypes.c_int32),  # 32
+    ("reserved_36", ctypes.c_int32),  # 36
 ]
 
 AudioInfo._fields_ = [
@@ -208,7 +233,7 @@ DecodeRec._fields_ = [
     ("end_of_stream", ctypes.c_int32),  # 64
     ("call_status", ctypes.c_int32),  # 68
     ("position", ctypes.c_double),  # 72
-    ("reserved_80", ctypes.c_uint8 * 8),  # 80
+    ("tags", ctypes.POINTER(OutputTags)),  # 80
     ("pkt_pos", ctypes.c_int64),  # 88
     ("sample_count", ctypes.c_uint64),  # 96
     ("position_base", ctypes.c_double),  # 104
@@ -256,31 +281,6 @@ FlatavProbeData._fields_ = [
     ("buf_size", ctypes.c_int32),  # 16
     ("reserved_20", ctypes.c_int32),  # 20
     ("mime_type", ctypes.c_char_p),  # 24
-]
-
-FlatavTag._fields_ = [
-    ("key", ctypes.c_char_p),  # 0
-    ("value", ctypes.c_char_p),  # 8
-]
-
-FlatavChapter._fields_ = [
-    ("id", ctypes.c_int64),  # 0
-    ("time_base", FlatavRational),  # 8
-    ("start", ctypes.c_int64),  # 16
-    ("end", ctypes.c_int64),  # 24
-    ("tags", ctypes.POINTER(FlatavTag)),  # 32
-    ("nb_tags", ctypes.c_int32),  # 40
-    ("reserved_44", ctypes.c_int32),  # 44
-]
-
-OutputTags._fields_ = [
-    ("container_tags", ctypes.POINTER(FlatavTag)),  # 0
-    ("stream_tags", ctypes.POINTER(FlatavTag)),  # 8
-    ("chapters", ctypes.POINTER(FlatavChapter)),  # 16
-    ("nb_container_tags", ctypes.c_int32),  # 24
-    ("nb_stream_tags", ctypes.c_int32),  # 28
-    ("nb_chapters", ctypes.c_int32),  # 32
-    ("reserved_36", ctypes.c_int32),  # 36
 ]
 
 EncodeRec._fields_ = [

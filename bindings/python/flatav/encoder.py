@@ -1,9 +1,40 @@
 """Encoding interleaved PCM into a container: flatav.Encoder."""
 import ctypes
 import os
+from fractions import Fraction
 
 from . import _abi
 from ._lib import SAMPLE_FORMATS, FlatavError, HostCalls, lib, sample_code
+
+
+def _tag_array(tags, keep):
+    """A dict as FlatavTag entries; keep holds what they point to."""
+    items = [(str(k).encode(), str(v).encode()) for k, v in (tags or {}).items()]
+    array = (_abi.FlatavTag * max(len(items), 1))(*(_abi.FlatavTag(k, v) for k, v in items))
+    keep += [items, array]
+    return array, len(items)
+
+
+def _output_tags(tags, stream_tags, chapters, keep):
+    """OutputTags for EncodeRec.tags; keep holds every object it points to,
+    which must live until the open returns. A chapter with ticks goes over
+    as it is, one with seconds only in milliseconds."""
+    record = _abi.OutputTags()
+    record.container_tags, record.nb_container_tags = _tag_array(tags, keep)
+    record.stream_tags, record.nb_stream_tags = _tag_array(stream_tags, keep)
+    chapters = list(chapters or ())
+    array = (_abi.FlatavChapter * max(len(chapters), 1))()
+    for out, c in zip(array, chapters):
+        if c.start_tick is not None:
+            base, out.start, out.end = c.time_base, c.start_tick, c.end_tick
+        else:
+            base, out.start, out.end = Fraction(1, 1000), round(c.start * 1000), round(c.end * 1000)
+        out.id = c.id
+        out.time_base = _abi.FlatavRational(base.numerator, base.denominator)
+        out.tags, out.nb_tags = _tag_array(c.tags, keep)
+    record.chapters, record.nb_chapters = array, len(chapters)
+    keep += [record, array]
+    return record
 
 
 class Encoder:
@@ -11,10 +42,13 @@ class Encoder:
     takes interleaved bytes in sample_format (for a planar format, such as
     AAC's "fltp", the samples are still given interleaved); close() drains
     the encoder and writes the trailer. The container follows the path's
-    extension, or container= ("flac", "mp4"...) for a file object."""
+    extension, or container= ("flac", "mp4"...) for a file object. tags
+    (the file's) and stream_tags are dicts, chapters flatav.Chapter objects:
+    a source's (Source.tags, .stream.tags, .chapters) go over exactly."""
 
     def __init__(self, target, codec, rate, channels, sample_format="s16",
-                 bit_rate=0, container=None, layout=0):
+                 bit_rate=0, container=None, layout=0, tags=None, stream_tags=None,
+                 chapters=None):
         self._calls = calls = HostCalls()
         self._rec = rec = _abi.EncodeRec()
         self._own_file = isinstance(target, (str, bytes, os.PathLike))
@@ -46,6 +80,9 @@ class Encoder:
         rec.write_packet = calls.wrap(_abi.IoWriteFn, write, -1)
         if f.seekable():
             rec.seek = calls.wrap(_abi.IoSeekFn, seek, -1)
+        # The library copies the tags during the open: they live as long.
+        keep = []
+        rec.tags = ctypes.pointer(_output_tags(tags, stream_tags, chapters, keep))
         try:
             failure = calls.call(lib.ff_open_encoder, ctypes.byref(rec))
         except BaseException:

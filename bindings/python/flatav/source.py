@@ -1,6 +1,7 @@
 """Opening and decoding a source: flatav.open()."""
 import ctypes
 import os
+from fractions import Fraction
 from typing import NamedTuple, Optional
 
 from . import _abi
@@ -24,10 +25,32 @@ class Stream(NamedTuple):
 
 
 class Chapter(NamedTuple):
+    """A chapter: start and end in seconds; a source's also has its exact
+    bounds, start_tick and end_tick ticks of time_base seconds, which an
+    Encoder writes as they are (a chapter without them goes in
+    milliseconds)."""
     id: int
     start: float
     end: float
     tags: dict
+    time_base: Optional[Fraction] = None
+    start_tick: Optional[int] = None
+    end_tick: Optional[int] = None
+
+
+def _tags(entries, count):
+    return {_text(entries[i].key): _text(entries[i].value) for i in range(count)}
+
+
+def _chapters(record):
+    """The chapters of DecodeRec.tags, exact."""
+    chapters = []
+    for i in range(record.nb_chapters):
+        c = record.chapters[i]
+        base = Fraction(c.time_base.num, c.time_base.den) if c.time_base.den else Fraction(0)
+        chapters.append(Chapter(c.id, float(c.start * base), float(c.end * base),
+                                _tags(c.tags, c.nb_tags), base, c.start, c.end))
+    return chapters
 
 
 def _text(value):
@@ -48,20 +71,15 @@ class Source:
         self._rec = rec = _abi.DecodeRec()
         self._abuf = _abi.AudioBuffer()
         self._buffers = []
-        self.tags, self._stream_tags, chapters = {}, {}, {}
+        self.tags, self._stream_tags = {}, {}
 
         def on_tag(_, index, key, value):
             target = self.tags if index < 0 else self._stream_tags.setdefault(index, {})
             target[_text(key)] = _text(value)
 
-        def on_chapter(_, chapter_id, start, end, key, value):
-            chapter = chapters.setdefault(chapter_id, Chapter(chapter_id, start, end, {}))
-            chapter.tags[_text(key)] = _text(value)
-
         self._callbacks = _abi.HostCallbacks(
             error_cb=calls.error_cb(),
             metadata_cb=calls.wrap(_abi.HostMetadataFn, on_tag),
-            chapter_cb=calls.wrap(_abi.HostChapterFn, on_chapter),
             grow_buffer_cb=calls.wrap(_abi.HostGrowBufferFn, self._grow))
         rec.callbacks = ctypes.pointer(self._callbacks)
         rec.request_sample_fmt = _abi.FLATAV_SAMPLE_FMT_NONE
@@ -79,7 +97,7 @@ class Source:
             lib.ff_cleanup_decoder(ctypes.byref(rec))
             raise FlatavError(_text(failure))
         self.streams = [self._describe(rec.audio_info[i]) for i in range(rec.nb_streams)]
-        self.chapters = sorted(chapters.values(), key=lambda c: c.start)
+        self.chapters = _chapters(rec.tags.contents)
         usable = [s.index for s in self.streams if s.status == "OK"]
         self.select(stream if stream is not None else usable[0] if usable else -1)
 
