@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -13,9 +15,8 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/md5.h>
 }
-
-#include "common/ffmpeg_util.h"
 
 namespace flatav_test {
 
@@ -63,24 +64,25 @@ std::vector<uint8_t> run_capture(const std::string &command, int *exit_status)
 std::string shell_quote(const std::string &word)
 {
     std::string quoted = "'";
-    for (char c : word) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
+    for (char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
 std::vector<uint8_t> ffmpeg_pcm(const std::string &path, int stream_index,
-                                const std::string &format)
+                                const std::string &format, int *errors)
 {
-    const std::string command = "ffmpeg -nostdin -v error -i " + shell_quote(path) +
-                                " -map 0:" + std::to_string(stream_index) +
-                                " -f " + format + " -";
+    const std::string log = testing::TempDir() + "flatav_" + std::to_string(getpid()) + "_log";
+    const std::string command = "ffmpeg -nostdin -v repeat+error -i " + shell_quote(path) +
+                                " -map 0:" + std::to_string(stream_index) + " -f " + format +
+                                " - 2>" + shell_quote(log);
     int status = 0;
     std::vector<uint8_t> pcm = run_capture(command, &status);
-    EXPECT_EQ(status, 0) << command;
+    EXPECT_TRUE(errors || status == 0) << command;
+    const std::vector<uint8_t> text = read_file(log);
+    if (errors)
+        *errors = tool_decode_errors(std::string(text.begin(), text.end()));
+    std::remove(log.c_str());
     return pcm;
 }
 
@@ -131,26 +133,136 @@ DemuxedPackets demuxed_packets(const std::string &path, const std::string &strea
     return result;
 }
 
+std::string md5_hex(const uint8_t *data, int size)
+{
+    uint8_t digest[16];
+    av_md5_sum(digest, data, size);
+    char hex[33];
+    for (int i = 0; i < 16; i++)
+        std::snprintf(hex + 2 * i, 3, "%02x", digest[i]);
+    return hex;
+}
+
 BufferPackets buffer_packets(const std::string &path)
 {
     BufferPackets out;
-    AVFormatContext *raw = nullptr;
-    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0)
-        return out;
-    flatav::InputPtr input(raw);
-    if (avformat_find_stream_info(raw, nullptr) < 0 || raw->nb_streams < 1)
-        return out;
-    const AVCodecParameters *par = raw->streams[0]->codecpar;
-    out.rec.channels = par->ch_layout.nb_channels;
-    out.rec.sample_fmt = par->format;
-    out.rec.sample_rate = par->sample_rate;
-    flatav::PacketPtr pkt(av_packet_alloc());
-    while (av_read_frame(raw, pkt.get()) >= 0) {
-        if (pkt->stream_index == 0)
-            out.packets.emplace_back(pkt->data, pkt->data + pkt->size);
-        av_packet_unref(pkt.get());
+    AVFormatContext *input = nullptr;
+    AVPacket *pkt = av_packet_alloc();
+    if (pkt && avformat_open_input(&input, path.c_str(), nullptr, nullptr) >= 0 &&
+        avformat_find_stream_info(input, nullptr) >= 0 && input->nb_streams > 0) {
+        const AVCodecParameters *par = input->streams[0]->codecpar;
+        out.rec.channels = par->ch_layout.nb_channels;
+        out.rec.sample_fmt = par->format;
+        out.rec.sample_rate = par->sample_rate;
+        while (av_read_frame(input, pkt) >= 0) {
+            if (pkt->stream_index == 0)
+                out.packets.emplace_back(pkt->data, pkt->data + pkt->size);
+            av_packet_unref(pkt);
+        }
     }
+    av_packet_free(&pkt);
+    avformat_close_input(&input);
     return out;
+}
+
+// ---------------------------------------------------------------------------
+// JSON, as much of it as ffprobe writes.
+
+namespace {
+
+struct JsonReader {
+    const std::string &s;
+    size_t i = 0;
+
+    void blank()
+    {
+        while (i < s.size() && std::isspace((unsigned char)s[i]))
+            i++;
+    }
+    std::string string()
+    {
+        std::string out;
+        for (i++; i < s.size() && s[i] != '"'; i++) {
+            if (s[i] != '\\') {
+                out += s[i];
+                continue;
+            }
+            const char c = s[++i];
+            if (c == 'u') {
+                // ffprobe escapes control characters only: one byte each.
+                out += (char)std::strtol(s.substr(i + 1, 4).c_str(), nullptr, 16);
+                i += 4;
+            } else {
+                const char *from = "bfnrt", *to = "\b\f\n\r\t";
+                const char *at = std::strchr(from, c);
+                out += at && c ? to[at - from] : c;
+            }
+        }
+        i++;
+        return out;
+    }
+    Json value()
+    {
+        Json v;
+        blank();
+        if (i >= s.size())
+            return v;
+        const char open = s[i];
+        if (open == '{' || open == '[') {
+            v.kind = open == '{' ? Json::object : Json::array;
+            for (i++, blank(); i < s.size() && s[i] != '}' && s[i] != ']'; blank()) {
+                std::string key;
+                if (v.kind == Json::object) {
+                    key = string();
+                    blank();
+                    i++;  // ':'
+                }
+                v.items.emplace_back(key, value());
+                blank();
+                if (s[i] == ',')
+                    i++;
+            }
+            i++;
+        } else if (open == '"') {
+            v.kind = Json::scalar;
+            v.text = string();
+        } else {
+            const size_t end = s.find_first_of(",}] \n\r\t", i);
+            v.text = s.substr(i, end - i);
+            v.kind = v.text == "null" ? Json::null : Json::scalar;
+            i = end;
+        }
+        return v;
+    }
+};
+
+}  // namespace
+
+const Json &Json::operator[](const std::string &key) const
+{
+    static const Json none;
+    for (const auto &item : items)
+        if (item.first == key)
+            return item.second;
+    return none;
+}
+
+const Json &Json::operator[](size_t index) const
+{
+    static const Json none;
+    return index < items.size() ? items[index].second : none;
+}
+
+Json parse_json(const std::string &text)
+{
+    return JsonReader{text}.value();
+}
+
+Json ffprobe_json(const std::string &path, const std::string &options, int *status)
+{
+    const std::vector<uint8_t> out = run_capture(
+        "ffprobe -v quiet " + options + " -of json " + shell_quote(path), status);
+    return parse_json(std::string(out.begin(), out.end()));
 }
 
 }  // namespace flatav_test
