@@ -7,31 +7,22 @@
 
 namespace flatav_test {
 
-namespace {
-
-Recorder &recorder_of(void *user) { return *static_cast<Recorder *>(user); }
-
-}  // namespace
-
 Recorder::Recorder()
 {
     callbacks.message_enabled = 1;
     callbacks.user_data = this;
-    callbacks.error_cb = [](void *user, const char *text) {
-        recorder_of(user).errors.emplace_back(text);
-    };
+    callbacks.error_cb = [](void *user, const char *text) { static_cast<Recorder *>(user)->errors.emplace_back(text); };
     callbacks.message_cb = [](void *user, const char *text) {
-        recorder_of(user).messages.emplace_back(text);
+        static_cast<Recorder *>(user)->messages.emplace_back(text);
     };
     callbacks.metadata_cb = [](void *user, int32_t stream, const char *key, const char *value) {
-        recorder_of(user).metadata.push_back(std::to_string(stream) + '|' + key + '|' + value);
+        static_cast<Recorder *>(user)->metadata.push_back(std::to_string(stream) + '|' + key + '|' + value);
     };
-    callbacks.chapter_cb = [](void *user, int32_t id, float start, float end, const char *key,
-                              const char *value) {
+    callbacks.chapter_cb = [](void *user, int32_t id, float start, float end, const char *key, const char *value) {
         std::ostringstream line;
         line.precision(9);
         line << "chapter " << id << '|' << start << '|' << end << '|' << key << '|' << value;
-        recorder_of(user).metadata.push_back(line.str());
+        static_cast<Recorder *>(user)->metadata.push_back(line.str());
     };
     callbacks.grow_buffer_cb = HostBuffer::grow;
 }
@@ -42,15 +33,15 @@ bool Recorder::has_error_containing(const std::string &part) const
                        [&](const std::string &e) { return e.find(part) != std::string::npos; });
 }
 
-HostBuffer::HostBuffer(int planes, int32_t capacity)
-    : planes_(planes), plane_ptrs_(planes, nullptr)
+HostBuffer::HostBuffer(int planes, int32_t capacity) : planes_(planes), plane_ptrs_(planes, nullptr)
 {
     resize(capacity);
 }
 
 void HostBuffer::resize(int32_t capacity)
 {
-    data_.resize(capacity > 0 ? capacity : 0);
+    // std::vector keeps the bytes delivered earlier in the same call.
+    data_.resize(std::max(capacity, 0));
     for (size_t i = 0; i < planes_.size(); i++) {
         planes_[i].resize(data_.size());
         plane_ptrs_[i] = planes_[i].empty() ? nullptr : planes_[i].data();
@@ -62,9 +53,7 @@ void HostBuffer::resize(int32_t capacity)
 
 void HostBuffer::grow(void *, AudioBuffer *abuf, int32_t need)
 {
-    static_assert(std::is_standard_layout<HostBuffer>::value,
-                  "the AudioBuffer must sit at the start of its HostBuffer");
-    // std::vector keeps the bytes delivered earlier in the same call.
+    static_assert(std::is_standard_layout<HostBuffer>::value, "the AudioBuffer must start its HostBuffer");
     reinterpret_cast<HostBuffer *>(abuf)->resize(need);
 }
 
@@ -73,10 +62,7 @@ std::vector<uint8_t> HostBuffer::packed(int32_t bytes) const
     return std::vector<uint8_t>(data_.begin(), data_.begin() + bytes);
 }
 
-MemorySource::MemorySource(std::vector<uint8_t> b, bool can_seek)
-    : bytes(std::move(b)), seekable(can_seek)
-{
-}
+MemorySource::MemorySource(std::vector<uint8_t> b, bool can_seek) : bytes(std::move(b)), seekable(can_seek) {}
 
 void MemorySource::attach(DecodeRec &rec)
 {
@@ -91,13 +77,10 @@ int32_t MemorySource::read(void *opaque, uint8_t *buf, int32_t size)
     auto *self = static_cast<MemorySource *>(opaque);
     if (self->fail_at >= 0 && self->pos >= self->fail_at)
         return self->fail_code;
-    int64_t n = std::min<int64_t>((int64_t)self->bytes.size() - self->pos, size);
-    if (self->most > 0)
-        n = std::min<int64_t>(n, self->most);
-    if (self->fail_at >= 0)
-        n = std::min<int64_t>(n, self->fail_at - self->pos);
+    const int64_t end = std::min<int64_t>(self->fail_at >= 0 ? self->fail_at : INT64_MAX, self->bytes.size());
+    const int64_t n = std::min<int64_t>({end - self->pos, size, self->most > 0 ? self->most : size});
     if (n <= 0)
-        return FLATAV_ERROR_EOF;
+        return 0;  // the end, as many hosts' stream functions say it
     std::memcpy(buf, self->bytes.data() + self->pos, (size_t)n);
     self->pos += n;
     return (int32_t)n;
@@ -111,9 +94,7 @@ int64_t MemorySource::seek(void *opaque, int64_t offset, int32_t whence)
     if (whence == FLATAV_SEEK_SIZE)
         return size;
     const int64_t target = offset + (whence == SEEK_CUR ? self->pos : whence == SEEK_END ? size : 0);
-    if (target < 0 || whence < SEEK_SET || whence > SEEK_END)
-        return -1;
-    return self->pos = target;
+    return target < 0 || whence < SEEK_SET || whence > SEEK_END ? -1 : (self->pos = target);
 }
 
 OpenedSource::OpenedSource(const std::string &p, MemorySource *memory) : path(p)
@@ -142,8 +123,7 @@ const char *OpenedSource::open() { return ff_decoder_open(&rec); }
 int OpenedSource::first_audio() const
 {
     for (int i = 0; i < rec.nb_streams; i++)
-        if (rec.audio_info[i].codec_type == FLATAV_MEDIA_AUDIO &&
-            std::strcmp(rec.audio_info[i].status, "OK") == 0)
+        if (rec.audio_info[i].codec_type == FLATAV_MEDIA_AUDIO && std::strcmp(rec.audio_info[i].status, "OK") == 0)
             return i;
     return -1;
 }

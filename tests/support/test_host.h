@@ -50,7 +50,8 @@ private:
     std::vector<uint8_t *> plane_ptrs_;
 };
 
-// Custom-I/O source over bytes in memory.
+// Custom-I/O source over bytes in memory. Its read returns 0 at the end, as
+// many hosts' stream functions do (the library takes that for the end).
 struct MemorySource {
     explicit MemorySource(std::vector<uint8_t> bytes, bool seekable = true);
     // Sets io_opaque, read_packet, seek (null when not seekable), is_url 0.
