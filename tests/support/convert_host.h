@@ -12,7 +12,7 @@
 namespace flatav_test {
 
 // The ffmpeg tool's raw format name of a sample format's packed twin:
-// "s16le", "s32le" or "f32le".
+// "u8", "s16le", "s32le" or "f32le".
 const char *raw_format(int sample_fmt);
 
 // The ffmpeg tool's output, as packed raw PCM in out_format, for a packed raw
@@ -33,8 +33,5 @@ struct PcmSink {
 
 // Stereo at 44.1 kHz in sample_fmt, not set up.
 FilterRec stereo_filter(int32_t sample_fmt);
-
-// clean_af on rec, with what it prints.
-std::string clean_printed(FilterRec &rec);
 
 }  // namespace flatav_test

@@ -118,11 +118,17 @@ bool Output::encode(const Signal &signal)
     const int bps = signal.bytes_per_sample();
     const int64_t block = rec.audio_input_frame_size > 0 ? rec.audio_input_frame_size : 1000;
     uint8_t *data = const_cast<uint8_t *>(signal.data.data());
+    std::vector<uint8_t> planes_in_one;
     for (int64_t start = 0; start < signal.samples; start += block) {
         const int64_t n = std::min(block, signal.samples - start);
         uint8_t *planes[2] = {data + start * bps, data + (signal.samples + start) * bps};
-        uint8_t *block = signal.planar() ? planes[0] : data + start * bps * 2;
-        results.push_back(ff_encode_audio2(&rec, block, signal.planar() ? planes : nullptr,
+        uint8_t *buf = signal.planar() ? planes[0] : data + start * bps * 2;
+        if (signal.planar() && !rec.planar) {
+            planes_in_one.assign(planes[0], planes[0] + n * bps);
+            planes_in_one.insert(planes_in_one.end(), planes[1], planes[1] + n * bps);
+            buf = planes_in_one.data();
+        }
+        results.push_back(ff_encode_audio2(&rec, buf, rec.planar ? planes : nullptr,
                                            (int32_t)(n * bps * 2)));
         if (results.back() < 0)
             return false;
@@ -148,43 +154,15 @@ std::string run_text(const std::string &command, int *status)
     return std::string(out.begin(), out.end());
 }
 
-namespace {
-
-// What ffprobe prints for the entries args asks of path, "" when it fails.
-std::string ffprobe(const std::string &path, const std::string &args)
+std::string ffprobe(const std::string &path, const std::string &entries)
 {
     int status = 0;
-    std::string text = run_text("ffprobe -v error " + args + " -of default=nw=1:nk=1 " +
-                                    shell_quote(path), &status);
+    std::string text = run_text("ffprobe -v error -select_streams a:0 -show_entries " +
+                                    entries + " -of default=nw=1:nk=1 " + shell_quote(path),
+                                &status);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
         text.pop_back();
     return status == 0 ? text : "";
-}
-
-}  // namespace
-
-std::string ffprobe_stream_field(const std::string &path, const std::string &field)
-{
-    return ffprobe(path, "-select_streams a:0 -show_entries stream=" + field);
-}
-
-double ffprobe_duration(const std::string &path)
-{
-    std::string text = ffprobe_stream_field(path, "duration");
-    if (text.empty() || text == "N/A")
-        text = ffprobe(path, "-show_entries format=duration");
-    return text.empty() || text == "N/A" ? -1 : std::atof(text.c_str());
-}
-
-std::string packet_md5(const std::string &path)
-{
-    int status = 0;
-    std::string text = run_text(
-        "ffmpeg -nostdin -v error -i " + shell_quote(path) + " -map 0:a:0 -c copy -f md5 -",
-        &status);
-    EXPECT_EQ(status, 0) << path;
-    EXPECT_EQ(text.rfind("MD5=", 0), 0u) << text;
-    return text.substr(0, text.find('\n'));
 }
 
 }  // namespace flatav_test

@@ -76,8 +76,10 @@ struct Output {
     const char *open(const Signal &signal, int channels = 2,
                      AVSampleFormat requested = AV_SAMPLE_FMT_NONE);
     // Encodes the whole signal in blocks of audio_input_frame_size (1000
-    // samples when the encoder takes any length), then drains. Returns false
-    // after a failed call; results get every call's result.
+    // samples when the encoder takes any length), then drains: a planar
+    // signal as plane pointers, or as one block holding plane after plane
+    // when the record is not planar. Returns false after a failed call;
+    // results get every call's result.
     bool encode(const Signal &signal);
     // The encoded bytes in a scratch file for the ffmpeg tools.
     const std::string &saved();
@@ -94,14 +96,9 @@ struct Output {
 // A command's standard output as text; status gets its exit status.
 std::string run_text(const std::string &command, int *status);
 
-// What ffprobe says about stream 0 of path: its duration in seconds (from
-// the stream, else the container), -1 when it gives none.
-double ffprobe_duration(const std::string &path);
-// One field of ffprobe's -show_streams for stream 0 ("" when absent).
-std::string ffprobe_stream_field(const std::string &path, const std::string &field);
-
-// MD5 of the audio packets of path as the ffmpeg tool demuxes them.
-std::string packet_md5(const std::string &path);
+// What ffprobe prints for the entries asked of path ("stream=channels",
+// "format=format_name"), of its first audio stream; "" when it fails.
+std::string ffprobe(const std::string &path, const std::string &entries);
 
 // Test names of a parameter table from each case's name field.
 struct CaseName {

@@ -9,6 +9,7 @@ int32_t MemHost::read(void *user, uint8_t *dst, int32_t max)
 {
     auto *host = static_cast<MemHost *>(user);
     host->reads++;
+    host->largest_request = std::max(host->largest_request, max);
     if (host->fail_every > 0 && host->reads % host->fail_every == 0) {
         host->failed_reads++;
         return host->failure_code;

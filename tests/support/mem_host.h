@@ -22,6 +22,7 @@ struct MemHost {
     int32_t failure_code = -5;
 
     int reads = 0;
+    int32_t largest_request = 0;  // the largest max a read was given
     int failed_reads = 0;
     bool ended = false;  // a read found the input exhausted
     std::vector<uint8_t> output;
