@@ -1,7 +1,6 @@
 // A test host for the encoder: an output in memory behind the write and seek
 // functions (seekable or not), an EncodeRec opened on it, a test signal in
-// the sample formats hosts deliver, and the ffmpeg and ffprobe tools as the
-// reference for what comes out.
+// the sample formats hosts deliver.
 #pragma once
 
 #include <cctype>
@@ -30,7 +29,6 @@ struct MemoryOutput {
     std::vector<uint8_t> bytes;
     int64_t pos = 0;
     bool seekable;
-    int seeks = 0;
     // Writes fail with EIO (-5) once this many bytes were taken (-1: never).
     int64_t fail_after = -1;
 };
@@ -54,8 +52,6 @@ struct Signal {
     int bytes_per_sample() const { return av_get_bytes_per_sample(format); }
     // The same samples interleaved: what a lossless round trip decodes to.
     std::vector<uint8_t> interleaved() const;
-    // The ffmpeg tool's raw format of interleaved(): "s16le", "s32le", "f32le".
-    const char *raw_format() const;
 
     AVSampleFormat format;
     int sample_rate;
@@ -65,8 +61,7 @@ struct Signal {
 
 // An EncodeRec on a MemoryOutput, cleaned up with this object.
 struct Output {
-    Output(const char *file_name, const char *codec_name, int32_t codec_id,
-           bool seekable = true);
+    Output(const char *file_name, const char *codec_name, int32_t codec_id, bool seekable = true);
     ~Output();
     Output(const Output &) = delete;
     Output &operator=(const Output &) = delete;
@@ -76,10 +71,8 @@ struct Output {
     const char *open(const Signal &signal, int channels = 2,
                      AVSampleFormat requested = AV_SAMPLE_FMT_NONE);
     // Encodes the whole signal in blocks of audio_input_frame_size (1000
-    // samples when the encoder takes any length), then drains: a planar
-    // signal as plane pointers, or as one block holding plane after plane
-    // when the record is not planar. Returns false after a failed call;
-    // results get every call's result.
+    // samples when the encoder takes any length), then drains. Returns false
+    // after a failed call; results get every call's result.
     bool encode(const Signal &signal);
     // The encoded bytes in a scratch file for the ffmpeg tools.
     const std::string &saved();
@@ -96,14 +89,9 @@ struct Output {
 // A command's standard output as text; status gets its exit status.
 std::string run_text(const std::string &command, int *status);
 
-// What ffprobe prints for the entries asked of path ("stream=channels",
-// "format=format_name"), of its first audio stream; "" when it fails.
-std::string ffprobe(const std::string &path, const std::string &entries);
-
 // Test names of a parameter table from each case's name field.
 struct CaseName {
-    template <typename Case>
-    std::string operator()(const testing::TestParamInfo<Case> &info) const
+    template <typename Case> std::string operator()(const testing::TestParamInfo<Case> &info) const
     {
         std::string name = info.param.name;
         for (char &ch : name)
