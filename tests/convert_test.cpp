@@ -78,6 +78,8 @@ const ResampleCase kResample[] = {
      }},
 };
 
+void PrintTo(const ResampleCase &c, std::ostream *os) { *os << c.name; }
+
 class Resample : public testing::TestWithParam<std::tuple<ResampleCase, int>> {};
 
 // The host's loop in blocks of one size (one frame, the tool's 1024, 4410):
@@ -176,6 +178,8 @@ struct FilterCase {
     bool odd_blocks;  // output independent of odd frame lengths
     uint64_t layout = kStereo;
 };
+
+void PrintTo(const FilterCase &c, std::ostream *os) { *os << c.name; }
 
 // Pushes the whole input in blocks of block_frames (one plane after the
 // other for planar formats), drains, tears down, and gives the output

@@ -59,6 +59,8 @@ struct EncodeCase {
     bool first_packet_varies = false;
 };
 
+void PrintTo(const EncodeCase &c, std::ostream *os) { *os << c.name; }
+
 class Encode : public testing::TestWithParam<EncodeCase> {};
 
 TEST_P(Encode, AsTheToolEncodes)
@@ -174,6 +176,8 @@ struct CopyCase {
     CopyMode mode;
     int64_t pts_offset;  // skips packets at or before 0, shifts the rest
 };
+
+void PrintTo(const CopyCase &c, std::ostream *os) { *os << c.name; }
 
 class Copy : public testing::TestWithParam<CopyCase> {};
 

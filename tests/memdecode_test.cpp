@@ -48,6 +48,8 @@ struct BufferCase {
     int32_t sample_fmt = AV_SAMPLE_FMT_NONE;
 };
 
+void PrintTo(const BufferCase &c, std::ostream *os) { *os << c.name; }
+
 class BufferDecode : public testing::TestWithParam<BufferCase> {};
 
 // Every packet gives the tool's next frame: the first plane (packed, or
@@ -114,6 +116,8 @@ struct StreamCase {
     int drain_after = -1;  // the drain call after this many calls (-1: at the end of input)
     Outcome outcome = kAll;
 };
+
+void PrintTo(const StreamCase &c, std::ostream *os) { *os << c.name; }
 
 class MemDecode : public testing::TestWithParam<StreamCase> {};
 
