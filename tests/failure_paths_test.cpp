@@ -75,6 +75,7 @@ bool matches(const char *pattern, const char *text)
 constexpr int32_t S16 = FLATAV_SAMPLE_FMT_S16, FLTP = FLATAV_SAMPLE_FMT_FLTP;
 int32_t write_nothing(void *, const uint8_t *, int32_t) { return 0; }
 int32_t read_nothing(void *, uint8_t *, int32_t) { return 0; }
+int32_t read_zeros(void *, uint8_t *dst, int32_t max) { return std::memset(dst, 0, max), max; }
 uint8_t g_bytes[4096];
 const double kIdentity[] = {1, 0, 0, 1};
 
@@ -405,6 +406,22 @@ const Row kFailures[] = {
          return J{ff_decode_audio(&rec, 0, 0, small.get(), 0, 0), rec.end_of_stream};
      },
      "0 | 0", "decode_audio_frame AudioBuffer holds 16 bytes, 18432 needed"},
+    // What fuzzing found: planar output that gains a channel within the
+    // capacity asks the host again (fuzz/regressions/decoder_fuzz); the mono
+    // part decodes as the ffmpeg tool decodes it alone.
+    {"decode_planar_output_gaining_a_channel",
+     [](Host &h) {
+         DecodeRec &rec = h.src("aac_mono_then_stereo.aac");
+         HostBuffer planes(2);
+         std::vector<uint8_t> mono, plane;
+         for (int32_t n; (n = ff_decode_audio(&rec, 0, 0, planes.get(), 0, 0)) > 0;)
+             if (planes.get()->channels == 1)
+                 plane = planes.plane(0, n), mono.insert(mono.end(), plane.begin(), plane.end());
+         const std::vector<int32_t> &asked = planes.grow_requests();
+         return J{asked.size(), asked.back() <= asked[0],
+                  mono == ffmpeg_pcm(media_path("aac_mono_part.aac"), 0, "f32le")};
+     },
+     "2 | 1 | 1"},
     {"raw_packets_without_packet_object",
      [](Host &h) { DecodeRec &rec = h.src("flac16.flac");
                    return J{(rec.read_mode = FLATAV_READ_RAW_PACKET, h.to_abuf(rec))}; },
@@ -801,21 +818,23 @@ const Row kTexts[] = {
     // FFmpeg refuses allocations above INT_MAX bytes, padding included.
     refused_mem("mem_init_alloc_too_large", 1, 0, INT_MAX, 16,
                 "av_mallocz failed for an input buffer of 2147483647 bytes"),
-    {"mem_init_allocation_failures",  // at every step: a null result and its line
+    {"mem_init_allocation_failures",  // at every step: NULL and its line
      [](Host &) {
          int failures = 0, successes = 0;
          for (size_t limit = 32; limit <= (1 << 20); limit = limit * 9 / 8 + 1) {
              av_max_alloc(limit);
-             MemDecodeRec *rec = mem_init(nullptr, read_nothing, write_nothing, 1, 2048, 1024);
+             MemDecodeRec *rec = mem_init(nullptr, read_zeros, write_nothing, 1, 16, 16);
              av_max_alloc(INT_MAX);
              (rec ? successes : failures)++;
+             failures += rec && mem_decode_audio(rec, 0) != 0;  // a made one works
              mem_clean(&rec);
          }
          return J{failures > 0, successes > 0};
      },
      "1 | 1", std::nullopt,
-     "*mem_init(): av_mallocz failed for the record\n*mem_init(): av_mallocz failed for an input "
-     "buffer of 2048 bytes\n*mem_init(): avcodec_alloc_context3 failed\n*"},
+     "*mem_init(): av_mallocz failed for the record\n*mem_init(): av_packet_alloc failed\n*"
+     "mem_init(): av_parser_init failed, avrec->codec->id=" + T(AV_CODEC_ID_MLP) +
+         "\n*mem_init(): avcodec_alloc_context3 failed\n*"},
 };
 
 INSTANTIATE_TEST_SUITE_P(FailurePaths, Documented, testing::ValuesIn(kFailures),
