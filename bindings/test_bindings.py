@@ -184,7 +184,8 @@ class PythonLayer(PcmCase):
                     f.write(out.getvalue())
                 self.assertPcmEqual(ffmpeg("-i", temp("encoded." + container), "-f", "s16le"), pcm)
         for fixture, af, make in (
-                ("res_44k_s16.raw", "aresample=48000", lambda: flatav.Resampler(44100, 2, 48000, 2)),
+                ("res_44k_s16.raw", "aresample=48000",
+                 lambda: flatav.Resampler(44100, 2, 48000, 2)),
                 # aecho gives its tail at the end of the stream.
                 ("filter_s16le.raw", "aecho=0.8:0.9:100:0.3,aformat=sample_fmts=s16:"
                  "sample_rates=44100:channel_layouts=0x3",
@@ -193,8 +194,9 @@ class PythonLayer(PcmCase):
                 pcm = read(media(fixture))
                 ours = b"".join(converter.process(pcm[at:at + 4096])
                                 for at in range(0, len(pcm), 4096)) + converter.flush()
-                self.assertPcmEqual(ours, ffmpeg("-f", "s16le", "-sample_rate", "44100", "-ch_layout",
-                                                 "0x3", "-i", media(fixture), "-af", af, "-f", "s16le"))
+                self.assertPcmEqual(ours, ffmpeg("-f", "s16le", "-sample_rate", "44100",
+                                                 "-ch_layout", "0x3", "-i", media(fixture),
+                                                 "-af", af, "-f", "s16le"))
 
     def test_failures_raise_the_librarys_text_and_code(self):
         for make, code in (

@@ -36,7 +36,7 @@ W=$M/stereo_s16.wav F=$M/flac16.flac
 pcm() { ffmpeg -nostdin -v error -i "$1" ${3:+-map 0:$3} -f "${2:-s16le}" -; }
 same() { cmp <(pcm "$1" $3) <(pcm "$2" $3); }
 ref() { cmp <(pcm "$1") <(ffmpeg -nostdin -v error -i "$2" -af "$3" -f s16le -); }
-field() { ffprobe -v error -show_entries "stream=$2" -select_streams a:0 -of default=nw=1:nk=1 "$1"; }
+field() { ffprobe -v error -show_entries stream=$2 -select_streams a:0 -of default=nw=1:nk=1 "$1"; }
 is() { [ "$(field "$1" "$2" | paste -sd,)" = "$3" ]; }
 kept() { cmp "$1" $F; }
 tags() { ffprobe -v error -select_streams a -show_entries format_tags:stream_tags -of default=nw=1 "$1" |
@@ -220,7 +220,8 @@ const ToolCase kCases[] = {
     {"mlp", "$T mlp $M/mlp_s32_51.mlp o.raw", 0, "", "cmp o.raw <(pcm $M/mlp_s32_51.mlp s32le)"},
     {"help_is_the_readme", "$T --help", 0, "",
      "diff <(sed -n '/^```text$/,/^```$/p' $S/README.md | sed '1d;$d') $O"},
-    {"command_help", "$T info --help", 0, "", "grep -q '^flatav info' $O && ! grep -q 'flatav decode' $O"},
+    {"command_help", "$T info --help", 0, "",
+     "grep -q '^flatav info' $O && ! grep -q 'flatav decode' $O"},
     {"version", "$T --version", 0, "", "grep -q '^flatav [0-9]' $O && grep -q FFmpeg $O"},
     {"progress_on_a_terminal", "script -qec \"$T transcode $F o.mp3\" /dev/null", 0, "",
      "grep -q '] 100.0%' $O"},
@@ -232,11 +233,12 @@ class Tool : public testing::TestWithParam<ToolCase> {};
 int run_in(const std::string &dir, const std::string &script)
 {
     int status = 0;
-    const std::string env =
-        "export T=" + shell_quote(FLATAV_TOOL_PATH) + " M=" + shell_quote(flatav_test::media_path("")) +
-        " C=" + shell_quote(flatav_test::corpus_dir()) + " S=" + shell_quote(FLATAV_SOURCE_DIR) +
-        " O=" + shell_quote(dir + ".out") + " E=" + shell_quote(dir + ".err") + "; cd " +
-        shell_quote(dir) + " && ";
+    const std::string env = "export T=" + shell_quote(FLATAV_TOOL_PATH) +
+                            " M=" + shell_quote(flatav_test::media_path("")) +
+                            " C=" + shell_quote(flatav_test::corpus_dir()) +
+                            " S=" + shell_quote(FLATAV_SOURCE_DIR) +
+                            " O=" + shell_quote(dir + ".out") + " E=" + shell_quote(dir + ".err") +
+                            "; cd " + shell_quote(dir) + " && ";
     run_capture("bash -c " + shell_quote(env + kShell + script) + " 2>&1", &status);
     return status;
 }
