@@ -1,6 +1,7 @@
 /* A host in plain C99: the public header compiles as C, its records have the
- * offsets hosts rely on, and a file decodes through custom I/O.
- * usage: c_host FILE EXPECTED_BYTES */
+ * offsets hosts rely on, and a file decodes through custom I/O (c_tags.c is
+ * the C host of tags and chapters).
+ * usage: c_host decode FILE EXPECTED_BYTES */
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -29,16 +30,14 @@ static int32_t read_file(void *opaque, uint8_t *buf, int32_t size)
 static int64_t seek_file(void *opaque, int64_t offset, int32_t whence)
 {
     FILE *f = (FILE *)opaque;
+    long here = ftell(f), size;
     if (whence == FLATAV_SEEK_SIZE) {
-        long here = ftell(f), size;
         fseek(f, 0, SEEK_END);
         size = ftell(f);
         fseek(f, here, SEEK_SET);
         return size;
     }
-    if (fseek(f, (long)offset, whence & 0xffff) != 0)
-        return -1;
-    return ftell(f);
+    return fseek(f, (long)offset, whence & 0xffff) == 0 ? ftell(f) : -1;
 }
 
 static void grow(void *always_null, AudioBuffer *abuf, int32_t need)
@@ -51,49 +50,35 @@ static void grow(void *always_null, AudioBuffer *abuf, int32_t need)
     }
 }
 
-int main(int argc, char **argv)
+/* Decodes the first audio stream that opened; 0 when it gave expected bytes. */
+static int decode(FILE *f, const char *name, long long expected)
 {
-    LogSettings settings = {1, 1};
     HostCallbacks callbacks;
     DecodeRec rec;
     AudioBuffer abuf;
     const char *failure;
     long long total = 0;
-    FILE *f;
     int i;
-
-    if (argc != 3)
-        return 2;
-    f = fopen(argv[1], "rb");
-    if (!f)
-        return 2;
-    ff_init(&settings);
     memset(&callbacks, 0, sizeof callbacks);
     memset(&rec, 0, sizeof rec);
     memset(&abuf, 0, sizeof abuf);
     callbacks.grow_buffer_cb = grow;
     rec.callbacks = &callbacks;
-    rec.file_name = argv[1];
+    rec.file_name = name;
     rec.io_opaque = f;
     rec.read_packet = read_file;
     rec.seek = seek_file;
     rec.packed_output = 1;
-    rec.request_sample_fmt = -1;
-
-    failure = ff_decoder_open(&rec);
-    if (failure) {
-        fprintf(stderr, "open failed: %s\n", failure);
-        ff_cleanup_decoder(&rec);
-        return 1;
-    }
+    rec.request_sample_fmt = FLATAV_SAMPLE_FMT_NONE;
     rec.audio_stream_index = -1;
-    for (i = 0; i < rec.nb_streams; i++)
+    failure = ff_decoder_open(&rec);
+    if (failure)
+        fprintf(stderr, "open failed: %s\n", failure);
+    for (i = 0; !failure && i < rec.nb_streams && rec.audio_stream_index < 0; i++)
         if (rec.audio_info[i].codec_type == FLATAV_MEDIA_AUDIO &&
-            strcmp(rec.audio_info[i].status, "OK") == 0) {
+            strcmp(rec.audio_info[i].status, "OK") == 0)
             rec.audio_stream_index = i;
-            break;
-        }
-    for (;;) {
+    while (!failure) {
         int32_t n = ff_decode_audio(&rec, NULL, NULL, &abuf, 0, NULL);
         if (n < 0 || (n == 0 && rec.end_of_stream))
             break;
@@ -101,7 +86,19 @@ int main(int argc, char **argv)
     }
     ff_cleanup_decoder(&rec);
     free(abuf.data);
-    fclose(f);
     printf("decoded %lld bytes\n", total);
-    return total == atoll(argv[2]) ? 0 : 1;
+    return total == expected ? 0 : 1;
+}
+
+int main(int argc, char **argv)
+{
+    LogSettings settings = {1, 1};
+    int status;
+    FILE *f;
+    if (argc != 4 || strcmp(argv[1], "decode") != 0 || !(f = fopen(argv[2], "rb")))
+        return 2;
+    ff_init(&settings);
+    status = decode(f, argv[2], atoll(argv[3]));
+    fclose(f);
+    return status;
 }
