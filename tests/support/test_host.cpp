@@ -54,12 +54,19 @@ void HostBuffer::resize(int32_t capacity)
 void HostBuffer::grow(void *, AudioBuffer *abuf, int32_t need)
 {
     static_assert(std::is_standard_layout<HostBuffer>::value, "the AudioBuffer must start its HostBuffer");
-    reinterpret_cast<HostBuffer *>(abuf)->resize(need);
+    HostBuffer *self = reinterpret_cast<HostBuffer *>(abuf);
+    self->grow_requests_.push_back(need);
+    self->resize(need);
 }
 
 std::vector<uint8_t> HostBuffer::packed(int32_t bytes) const
 {
     return std::vector<uint8_t>(data_.begin(), data_.begin() + bytes);
+}
+
+std::vector<uint8_t> HostBuffer::plane(int index, int32_t bytes) const
+{
+    return std::vector<uint8_t>(planes_.at(index).begin(), planes_.at(index).begin() + bytes);
 }
 
 MemorySource::MemorySource(std::vector<uint8_t> b, bool can_seek) : bytes(std::move(b)), seekable(can_seek) {}

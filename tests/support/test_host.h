@@ -39,7 +39,9 @@ public:
     // The growth function to put into HostCallbacks.grow_buffer_cb.
     static void grow(void *always_null, AudioBuffer *abuf, int32_t need);
 
+    const std::vector<int32_t> &grow_requests() const { return grow_requests_; }
     std::vector<uint8_t> packed(int32_t bytes) const;
+    std::vector<uint8_t> plane(int index, int32_t bytes) const;
 
 private:
     void resize(int32_t capacity);
@@ -48,6 +50,7 @@ private:
     std::vector<uint8_t> data_;
     std::vector<std::vector<uint8_t>> planes_;
     std::vector<uint8_t *> plane_ptrs_;
+    std::vector<int32_t> grow_requests_;
 };
 
 // Custom-I/O source over bytes in memory. Its read returns 0 at the end, as
