@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <sstream>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -95,14 +96,10 @@ TEST_P(Resample, AsTheToolConverts)
     ASSERT_FALSE(input.empty());
     const int in_frame = c.in.frame_bytes(), out_frame = c.out.frame_bytes();
     ResampleRec rec{};
-    rec.in_sample_fmt = c.in.format;
-    rec.in_sample_rate = c.in.rate;
-    rec.in_channels = c.in.channels();
-    rec.in_channel_layout = c.in.mask;
-    rec.out_sample_fmt = c.out.format;
-    rec.out_sample_rate = c.out.rate;
-    rec.out_channels = c.out.channels();
-    rec.out_channel_layout = c.out.mask;
+    std::tie(rec.in_sample_fmt, rec.in_sample_rate, rec.in_channels, rec.in_channel_layout) =
+        std::make_tuple(c.in.format, c.in.rate, c.in.channels(), c.in.mask);
+    std::tie(rec.out_sample_fmt, rec.out_sample_rate, rec.out_channels, rec.out_channel_layout) =
+        std::make_tuple(c.out.format, c.out.rate, c.out.channels(), c.out.mask);
     rec.free_buffer = 1;
     if (c.options)
         c.options(rec);
@@ -147,17 +144,14 @@ TEST_P(Resample, AsTheToolConverts)
     std::snprintf(filter, sizeof filter, "aresample=osr=%d:osf=%s:ochl=0x%llx%s", c.out.rate,
                   av_get_sample_fmt_name(c.out.format), (unsigned long long)c.out.mask, c.tool);
     const std::string tool_filter = c.matrix.empty() ? filter : c.tool;
-    const std::vector<uint8_t> tool =
-        ffmpeg_raw(path, c.in.format, c.in.rate, c.in.mask, tool_filter, c.out.format);
+    const std::vector<uint8_t> tool = ffmpeg_raw(path, c.in.format, c.in.rate, c.in.mask, tool_filter, c.out.format);
     EXPECT_EQ(ours.size(), tool.size());
     EXPECT_TRUE(soxr || ours == tool);
     if (block == 1024 && !soxr) {
         int status = 0;
-        std::istringstream frames(run_text(
-            "ffmpeg -nostdin -v error" + tool_raw_input(path, c.in.format, c.in.rate, c.in.mask) +
-                " -af " + shell_quote(tool_filter) + " -c:a pcm_" + raw_format(c.out.format) +
-                " -f framecrc -",
-            &status));
+        std::istringstream frames(run_text("ffmpeg -nostdin -v error" + tool_raw_input(path, c.in.format, c.in.rate,
+                                           c.in.mask) + " -af " + shell_quote(tool_filter) + " -c:a pcm_" +
+                                           raw_format(c.out.format) + " -f framecrc -", &status));
         std::vector<int> tool_bytes;
         for (std::string line; std::getline(frames, line) && tool_bytes.size() < block_bytes.size();)
             if (int size; std::sscanf(line.c_str(), "%*d, %*d, %*d, %*d, %d", &size) == 1)
@@ -191,7 +185,7 @@ std::vector<uint8_t> run_graph(const FilterCase &f, AVSampleFormat format,
     FilterRec rec = stereo_filter(format);
     rec.channel_layout = f.layout;
     rec.channels = av_popcount64(f.layout);
-    int32_t setup = 0;
+    int32_t setup = -1;
     EXPECT_EQ(stdout_of([&] { setup = setup_af(f.name, f.args, &rec); }), "");
     EXPECT_EQ(setup, 0);
     PcmSink sink;
@@ -230,8 +224,8 @@ TEST_P(Filter, AsTheToolFilters)
 {
     const auto &[f, format] = GetParam();
     const std::string name = av_get_sample_fmt_name(format);
-    const std::string path = media_path(std::string("filter_") + (f.layout == kStereo ? "" : "12ch_") +
-                                        raw_format(format) + ".raw");
+    const std::string path =
+        media_path(std::string("filter_") + (f.layout == kStereo ? "" : "12ch_") + raw_format(format) + ".raw");
     const std::vector<uint8_t> input = read_file(path);
     char chain[256];
     std::snprintf(chain, sizeof chain,
@@ -242,9 +236,7 @@ TEST_P(Filter, AsTheToolFilters)
     const std::vector<uint8_t> tool = ffmpeg_raw(path, format, 44100, f.layout, chain, format);
     ASSERT_FALSE(input.empty() || tool.empty());
     for (int frames : {1024, f.odd_blocks ? 441 : 440, 4410}) {
-        const std::vector<uint8_t> ours = run_graph(f, format, input, frames);
-        EXPECT_TRUE(ours == tool) << "blocks of " << frames << ": " << ours.size() << " bytes, the tool's "
-                                  << tool.size();
+        EXPECT_TRUE(run_graph(f, format, input, frames) == tool) << "blocks of " << frames;
     }
 }
 

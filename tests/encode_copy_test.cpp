@@ -6,6 +6,7 @@
 // tool's `-c copy` remux has them.
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -206,14 +207,11 @@ TEST_P(Copy, AsTheToolsRemux)
     rec.encode = 0;  // ff_open_encoder declares MP3
     ASSERT_EQ(c.mode == kDeclared ? output.open(Signal(S16P, 44100, 0)) : ff_open_encoder_raw(&rec),
               nullptr);
-    if (c.mode == kBytes) {
-        // The declared stream has no sample format: no sample frame to count.
+    if (c.mode == kBytes) {  // the declared stream has no sample format: no sample frame to count
         EXPECT_EQ(ff_buff_size(&rec, 4608), AVERROR(EINVAL));
     }
-    rec.raw_codec_id = AV_CODEC_ID_MP3;
-    rec.raw_frame_size = 1152;
-    rec.raw_channels = 2;
-    rec.raw_sample_rate = 44100;
+    std::tie(rec.raw_codec_id, rec.raw_frame_size, rec.raw_channels, rec.raw_sample_rate) =
+        std::make_tuple(AV_CODEC_ID_MP3, 1152, 2, 44100);
     std::vector<uint8_t> buf(1 << 16);
     rec.raw_data = buf.data();
     while (c.mode != kNoPacket && (rec.raw_size = ff_decode_audio(&src.rec, packets ? nullptr : buf.data(), nullptr,
@@ -228,9 +226,8 @@ TEST_P(Copy, AsTheToolsRemux)
 
     ScratchFile reference(std::string("reference_") + c.name);
     int status = 0;
-    run_text("ffmpeg -nostdin -v error -y -i " + shell_quote(media_path(c.source)) +
-                 " -map 0:a:0 -c copy " + (c.mode == kNoPacket ? "-frames:a 0 " : "") +
-                 shell_quote(reference.path), &status);
+    run_text("ffmpeg -nostdin -v error -y -i " + shell_quote(media_path(c.source)) + " -map 0:a:0 -c copy " +
+             (c.mode == kNoPacket ? "-frames:a 0 " : "") + shell_quote(reference.path), &status);
     ASSERT_EQ(status, 0);
     if (c.mode == kNoPacket) {
         // The tool's remux of no packet: the same bytes but for the muxer's

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -133,9 +134,7 @@ TEST_P(MemDecode, WritesTheToolsPcm)
         GTEST_SKIP() << "no corpus";
     const std::vector<uint8_t> expected = tool_pcm(path, c.format);
     MemHost host(read_file(path));
-    host.chunk = c.chunk;
-    host.fail_every = c.fail_every;
-    host.failure_code = c.failure_code;
+    std::tie(host.chunk, host.fail_every, host.failure_code) = std::make_tuple(c.chunk, c.fail_every, c.failure_code);
     MemDecodeRec *rec = host.open(c.alloc, c.refill);
     ASSERT_NE(rec, nullptr);
     int64_t returned = 0;
@@ -153,8 +152,7 @@ TEST_P(MemDecode, WritesTheToolsPcm)
     mem_clean(&rec);
     EXPECT_EQ(rec, nullptr);
     if (c.outcome == kAll) {
-        EXPECT_TRUE(host.output == expected)
-            << host.output.size() << " against " << expected.size();
+        EXPECT_TRUE(host.output == expected) << host.output.size() << " against " << expected.size();
     } else {  // the drain stopped once the buffer was empty; or no read gave anything
         EXPECT_FALSE(host.ended);
         EXPECT_LT(host.output.size(), c.outcome == kPrefix ? expected.size() : 1);
