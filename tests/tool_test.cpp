@@ -67,12 +67,9 @@ const char kJsonAgrees[] =
 
 const ToolCase kCases[] = {
     // Never lose data.
-    {"in_is_out", "$T transcode a.flac a.flac -y", 1, "a.flac is the input", "kept a.flac",
-     "cp $F a.flac"},
-    {"in_is_out_by_another_path", "$T transcode a.flac s/../a.flac -y", 1, "is the input",
-     "kept a.flac", "mkdir s && cp $F a.flac"},
-    {"in_is_out_hard_link", "$T transcode a.flac b.flac -y", 1, "is the input", "kept b.flac",
-     "cp $F a.flac && ln a.flac b.flac"},
+    // The same file by another name is the input too.
+    {"in_is_out_hard_link", "$T transcode a.flac b.flac -y", 1, "b.flac is the input",
+     "kept b.flac", "cp $F a.flac && ln a.flac b.flac"},
     {"decode_in_is_out", "$T decode a.wav a.wav -y", 1, "is the input",
      "cmp a.wav $W", "cp $W a.wav"},
     {"existing_output_kept", "$T transcode $W o.flac", 1,
