@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "media.h"
@@ -272,7 +274,9 @@ TEST_P(Tool, Runs)
     const ToolCase &c = GetParam();
     if (std::strstr(c.run, "$C") && flatav_test::corpus_dir().empty())
         GTEST_SKIP() << "no corpus";
-    const std::string dir = testing::TempDir() + "flatav_tool_" + c.name, q = shell_quote(dir);
+    // The process id keeps runs from other build trees out of the directory.
+    const std::string dir = testing::TempDir() + "flatav_tool_" + std::to_string(getpid()) + "_" +
+                            c.name, q = shell_quote(dir);
     ASSERT_EQ(run_in(testing::TempDir(), "rm -rf " + q + " && mkdir " + q + " && cd " + q + " && " +
                                              (*c.setup ? c.setup : "true")),
               0);
