@@ -8,6 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "media.h"
@@ -67,12 +69,9 @@ const char kJsonAgrees[] =
 
 const ToolCase kCases[] = {
     // Never lose data.
-    {"in_is_out", "$T transcode a.flac a.flac -y", 1, "a.flac is the input", "kept a.flac",
-     "cp $F a.flac"},
-    {"in_is_out_by_another_path", "$T transcode a.flac s/../a.flac -y", 1, "is the input",
-     "kept a.flac", "mkdir s && cp $F a.flac"},
-    {"in_is_out_hard_link", "$T transcode a.flac b.flac -y", 1, "is the input", "kept b.flac",
-     "cp $F a.flac && ln a.flac b.flac"},
+    // The same file by another name is the input too.
+    {"in_is_out_hard_link", "$T transcode a.flac b.flac -y", 1, "b.flac is the input",
+     "kept b.flac", "cp $F a.flac && ln a.flac b.flac"},
     {"decode_in_is_out", "$T decode a.wav a.wav -y", 1, "is the input",
      "cmp a.wav $W", "cp $W a.wav"},
     {"existing_output_kept", "$T transcode $W o.flac", 1,
@@ -275,7 +274,9 @@ TEST_P(Tool, Runs)
     const ToolCase &c = GetParam();
     if (std::strstr(c.run, "$C") && flatav_test::corpus_dir().empty())
         GTEST_SKIP() << "no corpus";
-    const std::string dir = testing::TempDir() + "flatav_tool_" + c.name, q = shell_quote(dir);
+    // The process id keeps runs from other build trees out of the directory.
+    const std::string dir = testing::TempDir() + "flatav_tool_" + std::to_string(getpid()) + "_" +
+                            c.name, q = shell_quote(dir);
     ASSERT_EQ(run_in(testing::TempDir(), "rm -rf " + q + " && mkdir " + q + " && cd " + q + " && " +
                                              (*c.setup ? c.setup : "true")),
               0);
