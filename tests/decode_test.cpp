@@ -68,8 +68,6 @@ struct Row {
 
 void PrintTo(const Row &row, std::ostream *os) { *os << row.file; }
 
-const Row kDefault{nullptr, 0, 0, 0, 0};
-
 // The ffmpeg tool's raw format of a sample format's packed twin, or null.
 const char *pcm_format(int32_t fmt)
 {
@@ -367,11 +365,8 @@ int check_source(const std::string &path, const Row &row)
         EXPECT_EQ(ff_is_dca(&src->rec), dts ? 1 : 0);
     }
     MemorySource bytes(o.memory.bytes);
-    DecodeRec url{}, io{};
-    url.is_url = 1;
-    url.file_name = io.file_name = path.c_str();
-    bytes.attach(io);
-    for (DecodeRec *rec : {&url, &io}) {
+    OpenedSource url(path), io(path, &bytes);
+    for (DecodeRec *rec : {&url.rec, &io.rec}) {
         const AVInputFormat *probed = ff_probe2(rec);
         EXPECT_EQ(probed ? probed->name : "", format);
     }
@@ -441,7 +436,7 @@ TEST_P(OtherFixtures, AsTheToolsSay)
         const std::string name = files[i].substr(files[i].rfind('/') + 1);
         SCOPED_TRACE(name);
         if (std::none_of(std::begin(kRows), std::end(kRows), [&](const Row &r) { return name == r.file; }))
-            check_source(files[i], kDefault);
+            check_source(files[i], Row{});
     }
 }
 
@@ -465,9 +460,8 @@ int64_t landing(int stream_index, int seek_backward, int keep_seek_flags)
     return (std::search(tool.begin(), tool.end(), block.begin(), block.end()) - tool.begin()) / 4;
 }
 
-// Seek flags, targets no time stamp holds, the trial seek of the open and
-// the byte position of the input.
-TEST(Seek, FlagsTargetsTrialSeekAndBytePosition)
+// Seek flags, the trial seek of the open and the byte position of the input.
+TEST(Seek, FlagsTrialSeekAndBytePosition)
 {
     const int64_t backward = landing(0, 1, 0), forward = landing(0, 0, 0);
     EXPECT_TRUE(backward <= 1.25 * 44100 && forward >= 1.25 * 44100 && backward < forward);
@@ -484,12 +478,7 @@ TEST(Seek, FlagsTargetsTrialSeekAndBytePosition)
     ASSERT_TRUE(!src.open() && !other.open() && !url.open());
     EXPECT_TRUE(src.rec.seekable == 1 && other.rec.seekable == 0 && url.rec.seekable == 0);
     src.rec.audio_stream_index = 0;
-    for (double target : {(double)NAN, (double)INFINITY, -(double)INFINITY, 1e300, -5.0, 0.0}) {
-        src.rec.position = target;
-        EXPECT_LE(ff_seek4(&src.rec), 0) << target;
-    }
-    HostBuffer buffer;
-    EXPECT_GT(ff_decode_audio(&src.rec, nullptr, nullptr, buffer.get(), 0, nullptr), 0) << "after a seek to 0";
+    EXPECT_GT(ff_decode_audio(&src.rec, nullptr, nullptr, HostBuffer().get(), 0, nullptr), 0);
     const int64_t pos = ff_context_pos(&src.rec, FLATAV_CONTEXT_POS_NONE);
     EXPECT_GT(pos, 0);
     EXPECT_EQ(ff_context_pos(&src.rec, 1234), pos);
@@ -558,10 +547,6 @@ TEST(Open, ForcedFormatAndProbedNames)
     ASSERT_EQ(src.open(), nullptr);
     EXPECT_STREQ(src.rec.format_name, "wav");
     EXPECT_TRUE(decode_to_end(src.rec, 0).pcm == pcm);
-    // A probe that finds nothing leaves no names.
-    std::fill(head.begin(), head.begin() + 64, 0x5a);
-    EXPECT_EQ(ff_probe(&src.rec, (AVProbeData *)&data), nullptr);
-    EXPECT_TRUE(!src.rec.format_name && !src.rec.format_long_name);
 }
 
 // The first decodable stream of a corpus file copied into Matroska and into
@@ -616,7 +601,7 @@ TEST_P(Corpus, AsTheToolsSay)
                         "(it is ../shared/corpus beside the source tree)";
     for (const std::string &path : files_in(dir)) {
         SCOPED_TRACE(path);
-        const int stream = check_source(path, kDefault);
+        const int stream = check_source(path, Row{});
         if (stream >= 0)
             check_copy(path, stream);
         check_damaged(path);

@@ -66,23 +66,19 @@ std::vector<uint8_t> ffmpeg_pcm(const std::string &path, int stream_index, const
     int status = 0;
     std::vector<uint8_t> pcm = run_capture(command, &status);
     EXPECT_TRUE(errors || status == 0) << command;
-    const std::vector<uint8_t> text = read_file(log);
     if (errors)
-        *errors = tool_decode_errors(std::string(text.begin(), text.end()));
+        *errors = 0;
+    const std::vector<uint8_t> bytes = read_file(log);
+    const std::string text(bytes.begin(), bytes.end());
     std::remove(log.c_str());
-    return pcm;
-}
-
-int tool_decode_errors(const std::string &log)
-{
-    // One line each: FFmpeg 5.1's tool says "Error while decoding stream";
-    // 7.1's says "Error submitting packet to decoder" for a packet refused
-    // and "Decoding error" for a frame that could not be received.
-    int count = 0;
+    // Packets the tool could not decode, one line each: FFmpeg 5.1's tool
+    // says "Error while decoding stream"; 7.1's says "Error submitting packet
+    // to decoder" for a packet refused and "Decoding error" for a frame that
+    // could not be received.
     for (const char *line : {"Error while decoding stream", "Error submitting packet to decoder", "Decoding error"})
-        for (size_t at = 0; (at = log.find(line, at)) != std::string::npos; at++)
-            count++;
-    return count;
+        for (size_t at = 0; errors && (at = text.find(line, at)) != std::string::npos; at++)
+            ++*errors;
+    return pcm;
 }
 
 double DemuxedPackets::total_seconds() const

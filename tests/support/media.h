@@ -32,10 +32,6 @@ std::string shell_quote(const std::string &word);
 std::vector<uint8_t> ffmpeg_pcm(const std::string &path, int stream_index,
                                 const std::string &format, int *errors = nullptr);
 
-// How many packets the ffmpeg tool says it could not decode, in the error
-// output (-v error) of one run.
-int tool_decode_errors(const std::string &log);
-
 // The packets of one stream as the ffmpeg tool demuxes and copies them
 // (frame checksums), timestamps in the time base tb_num/tb_den it reports.
 struct DemuxedPacket {

@@ -82,10 +82,7 @@ void MemorySource::attach(DecodeRec &rec)
 int32_t MemorySource::read(void *opaque, uint8_t *buf, int32_t size)
 {
     auto *self = static_cast<MemorySource *>(opaque);
-    if (self->fail_at >= 0 && self->pos >= self->fail_at)
-        return self->fail_code;
-    const int64_t end = std::min<int64_t>(self->fail_at >= 0 ? self->fail_at : INT64_MAX, self->bytes.size());
-    const int64_t n = std::min<int64_t>({end - self->pos, size, self->most > 0 ? self->most : size});
+    const int64_t n = std::min<int64_t>({(int64_t)self->bytes.size() - self->pos, size, self->most > 0 ? self->most : size});
     if (n <= 0)
         return 0;  // the end, as many hosts' stream functions say it
     std::memcpy(buf, self->bytes.data() + self->pos, (size_t)n);

@@ -67,9 +67,6 @@ struct MemorySource {
     int64_t pos = 0;
     bool seekable;
     int32_t most = 0;  // bytes a read hands out at most (0: as many as asked)
-    // Reads fail with this code once pos reaches fail_at (-1: never).
-    int64_t fail_at = -1;
-    int32_t fail_code = -5;
 };
 
 // A DecodeRec opened on construction and cleaned up on destruction.
