@@ -503,7 +503,9 @@ typedef struct DecodeRec {
     int32_t packed_output;                      /* 192: non-zero converts planar frames to packed (host) */
     int32_t seek_backward;                      /* 196: non-zero seeks with AVSEEK_FLAG_BACKWARD (host) */
     int32_t raw_buffer_size;                    /* 200: second capacity bound of copy mode (host) */
-    uint8_t reserved_204[20];                   /* 204 */
+    int32_t allow_nested_opens;                 /* 204: URL mode: non-zero lets FFmpeg open what the source refers to by its own rules; see Untrusted input (host) */
+    const char *protocol_whitelist;             /* 208: URL mode: FFmpeg's protocol_whitelist for the source and all it opens, NULL: the default; see Untrusted input (host) */
+    uint8_t reserved_216[8];                    /* 216 */
     AudioInfo *audio_info;                      /* 224: nb_streams elements (library) */
     int32_t read_mode;                          /* 232: FLATAV_READ_* (host) */
     int32_t reserved_236;                       /* 236 */
