@@ -503,7 +503,9 @@ typedef struct DecodeRec {
     int32_t packed_output;                      /* 192: non-zero converts planar frames to packed (host) */
     int32_t seek_backward;                      /* 196: non-zero seeks with AVSEEK_FLAG_BACKWARD (host) */
     int32_t raw_buffer_size;                    /* 200: second capacity bound of copy mode (host) */
-    uint8_t reserved_204[20];                   /* 204 */
+    int32_t allow_nested_opens;                 /* 204: URL mode: non-zero lets FFmpeg open what the source refers to by its own rules; see Untrusted input (host) */
+    const char *protocol_whitelist;             /* 208: URL mode: FFmpeg's protocol_whitelist for the source and all it opens, NULL: the default; see Untrusted input (host) */
+    uint8_t reserved_216[8];                    /* 216 */
     AudioInfo *audio_info;                      /* 224: nb_streams elements (library) */
     int32_t read_mode;                          /* 232: FLATAV_READ_* (host) */
     int32_t reserved_236;                       /* 236 */
@@ -528,11 +530,50 @@ struct AudioBuffer {
 };
 
 /* ------------------------------------------------------------------------
+ * Untrusted input
+ *
+ * Media can make FFmpeg open other resources: a playlist names segments
+ * (local files, URLs), a segment muxer writes files of its own. What the
+ * library lets a source or an output open besides itself:
+ * - Custom I/O (is_url 0): nothing. The source is the host's bytes alone;
+ *   a playlist or reference inside it fails the open with
+ *   "ff_decoder_open: refused to open "<url>", which the source refers to".
+ *   protocol_whitelist and allow_nested_opens do not apply. ff_probe2
+ *   reads the host's bytes only.
+ * - URL mode (is_url 1), both fields zero (the default): a local file opens
+ *   nothing else (the same refusal); an http:// or https:// source may open
+ *   further URLs of its kind and what they run on ("http,https,tcp,tls,
+ *   crypto"), so an HLS stream plays, but no local file; another network
+ *   source keeps its own transports and opens neither local files nor
+ *   nested resources. concat:, concatf:, subfile:, data:, pipe: and fd:
+ *   sources are refused ("ff_decoder_open: "concat" sources are refused
+ *   unless protocol_whitelist names the protocol").
+ * - URL mode with protocol_whitelist: FFmpeg's protocol_whitelist syntax
+ *   ("file,http,tcp"), applied to the source and everything it opens, by
+ *   FFmpeg's own rules within it; allow_nested_opens is then moot.
+ * - URL mode with allow_nested_opens (and no whitelist): FFmpeg's own
+ *   rules, as the ffmpeg tool has them.
+ * ff_probe2 opens in URL mode what ff_decoder_open would.
+ * - Outputs always go to the host's write_packet alone: a container that
+ *   writes files or connections of its own (hls, dash, segment, tee,
+ *   image2, fifo, rtsp...) is refused by ff_open_encoder and
+ *   ff_open_encoder_raw ("ff_open_encoder: the container "hls" writes files
+ *   of its own besides the host's output; refused"), and any other open a
+ *   muxer attempts fails.
+ * A host that decodes uploads, or opens names that users type, reads them
+ * through custom I/O or by name with both fields zero. A whitelist lets a
+ * source open whatever FFmpeg would within it (with "file", the local
+ * segments of a local playlist), and allow_nested_opens anything: set them
+ * for sources the host trusts.
+ * ---------------------------------------------------------------------- */
+
+/* ------------------------------------------------------------------------
  * Source decoder: functions
  * ---------------------------------------------------------------------- */
 
 /* Opens the source that avrec describes: file or URL (is_url non-zero), or
- * the host's read_packet/seek (is_url 0). Reports container tags, chapter
+ * the host's read_packet/seek (is_url 0); what the source may make FFmpeg
+ * open besides itself is under Untrusted input. Reports container tags, chapter
  * tags and audio-stream tags through the callbacks, describes every stream in
  * audio_info and opens a decoder for every audio stream (see each element's
  * status). Describes the source's tags and chapters, exactly, in tags (see
@@ -650,7 +691,8 @@ FLATAV_API const struct AVInputFormat *ff_probe(DecodeRec *avrec,
                                                 struct AVProbeData *probe_data);
 
 /* Finds the container format of the source avrec describes (file/URL, or the
- * host's read callbacks, which it reads without rewinding them). Writes no
+ * host's read callbacks, which it reads without rewinding them), opening
+ * no more than ff_decoder_open would (see Untrusted input). Writes no
  * field and keeps nothing open. Returns FFmpeg's format (never freed; may go
  * to input_format), or NULL. */
 FLATAV_API const struct AVInputFormat *ff_probe2(DecodeRec *avrec);
@@ -731,8 +773,9 @@ typedef struct EncodeRec {
 
 /* Opens an output with one audio stream and an encoder; the container bytes
  * go to write_packet/seek (seek NULL: the muxer sees an output that cannot
- * seek). The header carries tags and chapters when tags is set. Returns NULL on success, else an error text (a constant, or the
- * shared text buffer for "avformat_write_header failed %d"). Release with
+ * seek). The header carries tags and chapters when tags is set. A container
+ * that writes files of its own is refused (see Untrusted input). Returns NULL on success, else an error text (a constant, or the
+ * shared text buffer for "avformat_write_header failed %d" and the refusals). Release with
  * ff_cleanup_encoder; a failed open has already released what it made. */
 FLATAV_API const char *ff_open_encoder(EncodeRec *avrec);
 

@@ -71,6 +71,7 @@ int cmd_probe(int argc, char **argv)
 
     if (is_url(path)) {
         rec.is_url = 1;
+        rec.allow_nested_opens = tool_allow_nested;
     } else {
         status = host_file_open_input(&file, path) == 0 ? EXIT_DONE : EXIT_FAILED;
         if (status != EXIT_DONE)

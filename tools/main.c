@@ -25,9 +25,13 @@ enum { kCommandCount = sizeof kCommands / sizeof kCommands[0] };
 int main(int argc, char **argv)
 {
     int arg = 1, trace = 0;
-    if (arg < argc && strcmp(argv[arg], "--trace") == 0) {
-        trace = 1;
-        arg++;
+    for (; arg < argc; arg++) {
+        if (strcmp(argv[arg], "--trace") == 0)
+            trace = 1;
+        else if (strcmp(argv[arg], "--allow-nested") == 0)
+            tool_allow_nested = 1;
+        else
+            break;
     }
     tool_setup(trace);
     if (arg >= argc)
@@ -47,13 +51,14 @@ int main(int argc, char **argv)
         if (strcmp(name, kCommands[i].name) == 0)
             return tool_finish(kCommands[i].run(argc - arg - 1, argv + arg + 1));
 
-    const char *names[kCommandCount + 4];
+    const char *names[kCommandCount + 5];
     for (int i = 0; i < kCommandCount; i++)
         names[i] = kCommands[i].name;
     names[kCommandCount] = "--help";
     names[kCommandCount + 1] = "--version";
     names[kCommandCount + 2] = "--trace";
-    names[kCommandCount + 3] = NULL;
+    names[kCommandCount + 3] = "--allow-nested";
+    names[kCommandCount + 4] = NULL;
     char near[256];
     nearest_names(name, names, near, sizeof near);
     return usage_error(NULL, "unknown command '%s'; did you mean %s?", name, near);

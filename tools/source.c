@@ -58,7 +58,10 @@ int source_open(Source *s, const char *path, int flags)
      * past one. */
     s->rec.decode_error_mode = FLATAV_DECODE_ERRORS_COUNT_AND_SKIP;
 
-    if (is_url(path)) {
+    /* A file read through the host's functions reaches nothing else; by
+     * name, FFmpeg may open what it refers to. */
+    s->rec.allow_nested_opens = tool_allow_nested;
+    if (is_url(path) || (tool_allow_nested && strcmp(path, "-") != 0)) {
         s->rec.is_url = 1;
     } else {
         if (host_file_open_input(&s->file, path) != 0)

@@ -26,6 +26,7 @@ extern const char kHelpText[];
 static char g_ffmpeg_reason[1024];
 static char g_library_reason[1024];
 static char g_reason[1024];
+int tool_allow_nested;
 static int g_trace;
 
 /* HostLogFn: FFmpeg's lines. With --trace the library's console trace

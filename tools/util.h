@@ -17,6 +17,10 @@ enum { EXIT_DONE = 0, EXIT_FAILED = 1, EXIT_USAGE = 2 };
  * tool's data or text. */
 extern FILE *tool_stdout;
 
+/* --allow-nested: sources are opened by name with FFmpeg's own rules for
+ * what they may open besides themselves (a local playlist's segments). */
+extern int tool_allow_nested;
+
 /* Sets up output streams, the library's switches and the log bridge. */
 void tool_setup(int trace);
 /* Flushes tool_stdout: EXIT_DONE, or EXIT_FAILED after a message. */

@@ -183,7 +183,9 @@ namespace Flatav
         [FieldOffset(192)] public int packed_output;
         [FieldOffset(196)] public int seek_backward;
         [FieldOffset(200)] public int raw_buffer_size;
-        [FieldOffset(204)] public fixed byte reserved_204[20];
+        [FieldOffset(204)] public int allow_nested_opens;
+        [FieldOffset(208)] public IntPtr protocol_whitelist;
+        [FieldOffset(216)] public fixed byte reserved_216[8];
         [FieldOffset(224)] public AudioInfo* audio_info;
         [FieldOffset(232)] public int read_mode;
         [FieldOffset(236)] public int reserved_236;

@@ -219,7 +219,9 @@ type
     packed_output: Int32;  { 192 }
     seek_backward: Int32;  { 196 }
     raw_buffer_size: Int32;  { 200 }
-    reserved_204: array[0..19] of UInt8;  { 204 }
+    allow_nested_opens: Int32;  { 204 }
+    protocol_whitelist: PAnsiChar;  { 208 }
+    reserved_216: array[0..7] of UInt8;  { 216 }
     audio_info: PAudioInfo;  { 224 }
     read_mode: Int32;  { 232 }
     reserved_236: Int32;  { 236 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "common/nested_open.h"
 #include "flatav.h"
 
 extern "C" {
@@ -27,6 +28,16 @@ const char *host_io_context(const DecodeRec *avrec, AVIOContext **io);
 // Frees the context, its buffer and the copy of the host's functions, and
 // sets *io to null; a null *io is left alone.
 void free_host_io_context(AVIOContext **io);
+
+// Confines what opening the source may make FFmpeg open besides it (see
+// the header's untrusted-input section): sets fmt_ctx's io_open, points its
+// opaque to refusal, which must outlive the opening call (and is to be
+// unset after it), and adds the protocol options that avformat_open_input
+// is to take to *options. Null, or the failure text (named after caller)
+// of a source refused as it stands.
+const char *confine_source(const DecodeRec *avrec, AVFormatContext *fmt_ctx,
+                           NestedRefusal *refusal, AVDictionary **options,
+                           const char *caller);
 
 // Fills avrec->tags from the opened source (its format context, and the
 // audio streams' decoders, which must be open by now): null, or the failure

@@ -182,7 +182,7 @@ const char *copy_format_names(DecodeRec *avrec, const AVInputFormat *format)
 // makes goes into the record as soon as it exists (the format context, the
 // I/O context, the stream descriptions), so that release_failed_open can
 // undo a failure at any step.
-const char *open_source(DecodeRec *avrec)
+const char *open_steps(DecodeRec *avrec, NestedRefusal *refusal)
 {
     const HostCallbacks *callbacks = avrec->callbacks;
     trace(callbacks, "%s begin", kName);
@@ -193,13 +193,21 @@ const char *open_source(DecodeRec *avrec)
     if (const char *failure = prepare_input(avrec))
         return failure;
 
+    AVDictionary *options = nullptr;
+    if (const char *failure =
+            confine_source(avrec, avrec->av_format_context, refusal, &options, kName)) {
+        av_dict_free(&options);
+        return failure;
+    }
+
     trace(callbacks, "%s before avformat_open_input, avrec->is_url=%d", kName,
           avrec->is_url);
     const AVInputFormat *forced = avrec->is_url ? nullptr : avrec->input_format;
     // On failure avformat_open_input frees the context and clears the field;
     // a custom I/O context stays the record's.
     int ret = avformat_open_input(&avrec->av_format_context, avrec->file_name, forced,
-                                  nullptr);
+                                  &options);
+    av_dict_free(&options);
     if (ret < 0)
         return format_static("(1)avformat_open_input failed %d, file=%s", ret,
                              text_or_null(avrec->file_name));
@@ -265,6 +273,20 @@ const char *open_source(DecodeRec *avrec)
     }
     trace(callbacks, "%s end", kName);
     return nullptr;
+}
+
+// The open, with every nested open that it refuses recorded: the first of
+// them explains a failure better than the step that then failed.
+const char *open_source(DecodeRec *avrec)
+{
+    NestedRefusal refusal;
+    const char *failure = open_steps(avrec, &refusal);
+    if (avrec->av_format_context)
+        avrec->av_format_context->opaque = nullptr;
+    if (failure && refusal.refused)
+        return format_static("%s: refused to open \"%s\", which the source refers to",
+                             kName, refusal.url);
+    return failure;
 }
 
 // Undoes a failed open: the source, the stream descriptions with their

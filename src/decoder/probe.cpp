@@ -20,11 +20,20 @@ const AVInputFormat *probe_url(const DecodeRec *avrec)
     avformat_network_init();
     console_log("%s(): avrec->file_name=%s\n", kName, text_or_null(avrec->file_name));
 
-    AVFormatContext *fmt_ctx = nullptr;
+    // The probe opens what an open would, and nothing more.
+    AVFormatContext *fmt_ctx = avformat_alloc_context();
+    AVDictionary *options = nullptr;
+    NestedRefusal refusal;
     char text[kErrorTextSize];
     const AVInputFormat *format = nullptr;
-    int ret = avformat_open_input(&fmt_ctx, avrec->file_name, nullptr, nullptr);
-    if (ret < 0) {
+    int ret = AVERROR(ENOMEM);
+    const char *refused = nullptr;
+    if (fmt_ctx && !(refused = confine_source(avrec, fmt_ctx, &refusal, &options, kName)))
+        ret = avformat_open_input(&fmt_ctx, avrec->file_name, nullptr, &options);
+    av_dict_free(&options);
+    if (refused) {
+        console_print(stderr, "%s\n", refused);
+    } else if (ret < 0) {
         console_print(stderr, "avformat_open_input failed (error '%s')\n",
                       error_text(ret, text));
     } else if ((ret = avformat_find_stream_info(fmt_ctx, nullptr)) < 0) {

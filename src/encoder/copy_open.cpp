@@ -73,6 +73,8 @@ const char *open_output_raw(EncodeRec *avrec)
     if (!ctx)
         return "avformat_alloc_output_context2 failed";
     avrec->av_format_context = ctx;
+    if (const char *failure = refuse_file_writer(ctx->oformat, kName))
+        return failure;
 
     if (const char *failure = host_output_context(avrec, &ctx->pb))
         return failure;
@@ -85,9 +87,8 @@ const char *open_output_raw(EncodeRec *avrec)
 
     if (apply_output_tags(avrec->tags, ctx, st) < 0)
         return "the tags or chapters could not be set";
-    const int ret = write_header(ctx);
-    if (ret != 0)
-        return format_static("avformat_write_header failed %d", ret);
+    if (const char *failure = write_header(ctx, kName))
+        return failure;
     avrec->output_format = ctx->oformat;
     avrec->audio_st = st;
     avrec->opened = 1;

@@ -67,11 +67,18 @@ int32_t encode_audio_frame(EncodeRec *avrec, AVPacket *pkt, const uint8_t *buf,
 // FLATAV_ENCODE_FAILED. buf_size is the call's, for the trace.
 int32_t write_delayed_frames(EncodeRec *avrec, AVPacket *pkt, int32_t buf_size);
 
-// avformat_write_header on fmt_ctx: 0, or the failure. FFmpeg hands the
-// header to the host's write function after it has taken the muxer's
-// result, so a write the host refused shows only in the I/O context's
-// error: it counts as the header's failure, as the header is not written.
-int write_header(AVFormatContext *fmt_ctx);
+// The output goes to the host's write function alone: a muxer that writes
+// files or connections of its own is refused with caller's failure text,
+// before anything is made. Null when fmt may be used.
+const char *refuse_file_writer(const AVOutputFormat *fmt, const char *caller);
+
+// avformat_write_header on fmt_ctx, whose nested opens are refused from
+// here on: null, or caller's failure text (the first refused nested open,
+// else the muxer's code). FFmpeg hands the header to the host's write
+// function after it has taken the muxer's result, so a write the host
+// refused shows only in the I/O context's error: it counts as the header's
+// failure, as the header is not written.
+const char *write_header(AVFormatContext *fmt_ctx, const char *caller);
 
 // Gives the output the host's tags and chapters (tags NULL: none) before
 // its header is written: 0, or AVERROR(EINVAL) for a chapter without a

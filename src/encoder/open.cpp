@@ -6,6 +6,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "common/nested_open.h"
 #include "common/open.h"
 #include "common/report.h"
 #include "encoder.h"
@@ -78,6 +79,8 @@ const char *open_output(EncodeRec *avrec)
         return "av_guess_format failed";
     }
     report_message(callbacks, "%s found fmt %s", kName, fmt->name);
+    if (const char *failure = refuse_file_writer(fmt, kName))
+        return failure;
 
     AVFormatContext *fmt_ctx = avformat_alloc_context();
     if (!fmt_ctx)
@@ -116,9 +119,8 @@ const char *open_output(EncodeRec *avrec)
 
     if (apply_output_tags(avrec->tags, fmt_ctx, stream) < 0)
         return "the tags or chapters could not be set";
-    int ret = write_header(fmt_ctx);
-    if (ret != 0)
-        return format_static("avformat_write_header failed %d", ret);
+    if (const char *failure = write_header(fmt_ctx, kName))
+        return failure;
 
     avrec->output_format = fmt;
     avrec->audio_st = stream;
@@ -142,12 +144,31 @@ const char *host_output_context(EncodeRec *avrec, AVIOContext **pb)
     return *pb ? nullptr : "avio_alloc_context failed";
 }
 
-int write_header(AVFormatContext *fmt_ctx)
+const char *refuse_file_writer(const AVOutputFormat *fmt, const char *caller)
 {
-    const int ret = avformat_write_header(fmt_ctx, nullptr);
+    if (!writes_other_files(fmt))
+        return nullptr;
+    return format_static("%s: the container \"%s\" writes files of its own besides the "
+                         "host's output; refused",
+                         caller, fmt->name);
+}
+
+const char *write_header(AVFormatContext *fmt_ctx, const char *caller)
+{
+    NestedRefusal refusal;
+    refuse_nested_opens(fmt_ctx);
+    fmt_ctx->opaque = &refusal;
+    int ret = avformat_write_header(fmt_ctx, nullptr);
+    fmt_ctx->opaque = nullptr;
     if (ret == 0 && fmt_ctx->pb && fmt_ctx->pb->error < 0)
-        return fmt_ctx->pb->error;
-    return ret;
+        ret = fmt_ctx->pb->error;
+    if (ret == 0)
+        return nullptr;
+    if (refusal.refused)
+        return format_static("%s: the container \"%s\" asked to open \"%s\" as well; "
+                             "refused",
+                             caller, fmt_ctx->oformat->name, refusal.url);
+    return format_static("avformat_write_header failed %d", ret);
 }
 
 void set_default_layout(AVChannelLayout &layout, int nb_channels)

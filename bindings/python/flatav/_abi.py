@@ -253,7 +253,9 @@ DecodeRec._fields_ = [
     ("packed_output", ctypes.c_int32),  # 192
     ("seek_backward", ctypes.c_int32),  # 196
     ("raw_buffer_size", ctypes.c_int32),  # 200
-    ("reserved_204", ctypes.c_uint8 * 20),  # 204
+    ("allow_nested_opens", ctypes.c_int32),  # 204
+    ("protocol_whitelist", ctypes.c_char_p),  # 208
+    ("reserved_216", ctypes.c_uint8 * 8),  # 216
     ("audio_info", ctypes.POINTER(AudioInfo)),  # 224
     ("read_mode", ctypes.c_int32),  # 232
     ("reserved_236", ctypes.c_int32),  # 236
