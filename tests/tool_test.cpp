@@ -67,6 +67,9 @@ const char kJsonAgrees[] =
     ".channels == $s.channels)' >/dev/null || { echo \"differs: $f\"; bad=1; }; done; "
     "test -z \"$bad\"";
 
+const char kPlaylist[] = "printf '#EXTM3U\\n#EXT-X-TARGETDURATION:10\\n#EXTINF:10,\\nfile://%s\\n"
+                         "#EXT-X-ENDLIST\\n' \"$M/sweep.ts\" > list.m3u8";
+
 const ToolCase kCases[] = {
     // Never lose data.
     // The same file by another name is the input too.
@@ -213,6 +216,11 @@ const ToolCase kCases[] = {
      "head -c 3000 /dev/zero | tr '\\0' Z > g.wav"},
     {"no_such_file", "$T info nothing.wav", 1, "cannot open nothing.wav: No such file"},
     {"no_audio", "$T decode $M/chapters.txt o.raw", 1, ""},
+
+    // A local playlist's segments open only with --allow-nested.
+    {"playlist_refused", "$T decode list.m3u8 a.raw", 1, "sweep.ts", "", kPlaylist},
+    {"playlist_allowed", "$T --allow-nested decode list.m3u8 b.raw", 0, "",
+     "ffmpeg -nostdin -v error -i list.m3u8 -f f32le - | cmp - b.raw", kPlaylist},
 
     // info, probe, encoders, filters, mlp, help.
     {"info_many_files", "$T info $M/tags_chapters.mka nothing.wav $M/flac24.flac $M/odd_chapters.mka",
