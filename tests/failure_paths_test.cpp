@@ -129,9 +129,13 @@ struct Host : Recorder {
         rec.channels = 2;
         rec.sample_rate = 44100;
         rec.callbacks = &callbacks;
-        rec.io_opaque = &written;
+        rec.io_opaque = this;
         rec.write_packet = [](void *opaque, uint8_t *, int32_t size) {
-            return *static_cast<int64_t *>(opaque) += size, size;
+            Host &h = *static_cast<Host *>(opaque);
+            if (h.refuse_after >= 0 && h.written + size > h.refuse_after)
+                return -5;  // EIO
+            h.written += size;
+            return size;
         };
         return rec;
     }
@@ -145,7 +149,7 @@ struct Host : Recorder {
     DecodeRec *dec_ = nullptr;
     EncodeRec *enc_ = nullptr;
     const char *opened = nullptr;
-    int64_t written = 0;
+    int64_t written = 0, refuse_after = -1;  // the write function's bytes, and its limit
     HostBuffer abuf;
     ResampleRec res = [] {
         ResampleRec rec{};
@@ -287,6 +291,49 @@ Row refused_setup(const char *name, const char *filter, const char *args, int32_
             last ? kTeardown + line : line + kTeardown};
 }
 
+// Writes every packet of the source, or blocks of silence, then drains (the
+// host's write function refusing from then on when at_end): the first call
+// that failed, or the drain's result.
+int32_t write_all(EncodeRec &e, Host &h, DecodeRec *copied_from, int blocks, bool at_end)
+{
+    int32_t r = 0;
+    if (copied_from) {
+        e.raw_pkt = copied_from->raw_pkt = h.pkt();
+        for (int32_t n; r >= 0 && (n = h.to_abuf(*copied_from)) > 0; ff_pkt_clean(e.raw_pkt))
+            r = ff_encode_audio_raw(&e, n);
+    }
+    for (int i = 0; r >= 0 && i < blocks; i++)
+        r = ff_encode_audio2(&e, g_bytes, nullptr, 4096);
+    if (r < 0)
+        return r;
+    h.refuse_after = at_end ? h.written + 1 : h.refuse_after;
+    return copied_from ? ff_encode_audio_raw(&e, 0) : ff_encode_audio2(&e, 0, 0, 0);
+}
+
+// A host write function that refuses bytes from after the header on: the
+// call that meets the refusal fails with its documented code and text, in a
+// packet where the muxer writes as it goes (a stream copy through the
+// packet's own stream data), at the trailer where Matroska keeps everything
+// in one cluster.
+Row refused_write(const char *name, const char *file, const char *codec, int32_t id,
+                  const char *source, bool at_end, int32_t code, const char *said)
+{
+    return {std::string("write_refused_") + name,
+            [=](Host &h) {
+                DecodeRec *src = nullptr;
+                if (source) {
+                    src = &h.src(source, true);
+                    src->read_mode = FLATAV_READ_RAW_PACKET;
+                }
+                EncodeRec &e = h.encoder(file, codec, id);
+                e.streamcopy = src ? src->streamcopy : nullptr;
+                const char *opened = src ? ff_open_encoder_raw(&e) : ff_open_encoder(&e);
+                h.refuse_after = at_end ? -1 : h.written + 1;
+                return J{opened, write_all(e, h, src, src ? 0 : 150, at_end)};
+            },
+            J{"NULL", code}, said};
+}
+
 const Row kFailures[] = {
     // Null records and pointers the header allows, export by export.
     {"decoder_null",
@@ -296,18 +343,18 @@ const Row kFailures[] = {
     {"encoder_null",
      CALL(ff_open_encoder(0), ff_open_encoder_raw(0), ff_encode_audio2(0, 0, 0, 0),
           ff_buff_size(0, 400), ff_encode_audio_raw(0, 0), ff_get_encoder("flac"),
-          ff_get_encoder(0)),
-     "ff_open_encoder: no record | ff_open_encoder_raw: no record | -1 | -22 | -1 | NULL | NULL"},
+          ff_get_encoder(0), ff_pkt_size() == (int32_t)sizeof(AVPacket)),
+     "ff_open_encoder: no record | ff_open_encoder_raw: no record | -1 | -22 | -1 | NULL | NULL | 1"},
     {"resampler_null",
      CALL(ff_init_resample(0, 0, 0), ff_buffer_size(0, 100), ff_res_get_buffer(0, 100),
           ff_resample(0, 0, 0, 0, 0, 0), ff_set_matrix(0, kIdentity, 2), ff_alloc(-1),
-          ff_alloc(INT_MIN)),
-     "-22 | 0 | -1 | 0 | -22 | NULL | NULL"},
+          ff_alloc(INT_MIN), (ff_free(nullptr), ff_free(ff_alloc(16)), 0)),
+     "-22 | 0 | -1 | 0 | -22 | NULL | NULL | 0"},
     {"filter_and_in_memory_decoders_null",
      CALL(setup_af(0, 0, &h.filter), setup_af("volume", 0, 0), torn_down(h.filter),
           ff_init_decoder(1, 0), ff_decode_buffer(0, g_bytes, 16, g_bytes),
-          mem_decode_audio(0, 0), mem_decode_audio(0, 1)),
-     "-22 | -22 | NULL | NULL | NULL | -22 | -22 | -22 | -22", std::nullopt, ""},
+          mem_decode_audio(0, 0), mem_decode_audio(0, 1), (mem_clean(nullptr), mem_clean(&h.mem), 0)),
+     "-22 | -22 | NULL | NULL | NULL | -22 | -22 | -22 | -22 | 0", std::nullopt, ""},
     {"clean_ups_of_null",
      CALL((ff_cleanup_decoder(0), ff_clean_streamcopy(0), ff_cleanup_encoder(0),
            ff_cleanup_resample(0), clean_af(0), ff_decoder_cleanup(0), mem_clean(0),
@@ -510,12 +557,30 @@ const Row kFailures[] = {
                   ff_encode_audio_raw(&e, rec.raw_pkt->size), rec.streamcopy->stream_index = 0};
      },
      "NULL | 1 | 5 | -1 | 0", "ff_encode_audio_raw: no stream-copy data for stream 5"},
+    refused_write("encode_mid_stream", "out.mp2", "mp2", 0, nullptr, false,
+                  FLATAV_ENCODE_FAILED, "av_write_frame failed -5\n"),
+    refused_write("encode_at_trailer", "out.mka", nullptr, AV_CODEC_ID_FLAC, nullptr, true,
+                  FLATAV_ENCODE_FAILED, "av_write_trailer failed -5 : Input/output error"),
+    refused_write("copy_mid_stream", "copy.mp3", nullptr, 0, "sweep.mp3", false,
+                  FLATAV_RAW_WRITE_FAILED, "av_write_frame failed -5\n"),
+    refused_write("copy_at_trailer", "copy.mka", nullptr, 0, "sweep.flac", true,
+                  FLATAV_RAW_WRITE_FAILED, "av_write_trailer failed -5"),
     {"lookup_of_what_has_no_encoder",  // the last a video encoder, without formats
      CALL(ff_format_supported(0, 0), ff_format_supported(-5, 0x7fff0000),
           ff_get_encoder_sample_format(0x7fff0000, 16, S16),
           ff_get_encoder_sample_format(0, 16, S16),
-          ff_get_encoder_sample_format(ff_get_encoder_11(), 16, S16)),
-     "0 | 0 | -1 | -1 | -1"},
+          ff_get_encoder_sample_format(ff_get_encoder_11(), 16, S16),
+          ff_get_encoder_sample_format(AV_CODEC_ID_AAC, 32, FLATAV_SAMPLE_FMT_FLT)),
+     "0 | 0 | -1 | -1 | -1 | 8"},
+    // The host refuses the header's bytes: the open fails and holds nothing.
+    {"write_refused_in_the_header",
+     ENC("out.wav", nullptr, AV_CODEC_ID_PCM_S16LE, S16, h.refuse_after = 0, ff_open_encoder(&e),
+         held(e)),
+     J{0, "avformat_write_header failed -5", kNothingHeld}},
+    {"filter_without_write_function",  // the frame is counted, nothing written
+     CALL(setup_af("anull", nullptr, &h.filter),
+          run_af(&h.filter, g_bytes, 400, nullptr, nullptr), h.filter.frames_out),
+     "0 | -11 | 1", std::nullopt, "*"},
 
     // Resampler.
     bad_resampler("zero_filled", [](ResampleRec &r) { r = {}; }),
