@@ -89,8 +89,9 @@ const SetupFailure kSetupFailures[] = {
     // The source's time base 1/0 is out of range.
     {"zero_sample_rate", "volume", "0.5", [](FilterRec &r) { r.sample_rate = 0; },
      "avfilter_graph_create_filter failed", AVERROR(ERANGE), false},
-    {"source_filter_has_no_input", "anullsrc", nullptr, nullptr, "Error connecting filters",
-     AVERROR(EINVAL), true},
+    // Refused before it is made: amovie would open the file it names.
+    {"source_filter_has_no_input", "amovie", "filename=no_such_file.flac", nullptr,
+     "amovie takes no input", AVERROR(EINVAL), false},
     {"video_filter", "hflip", nullptr, nullptr, "Error connecting filters", AVERROR(EINVAL),
      true},
     {"unconnected_second_input", "amix", nullptr, nullptr, "avfilter_graph_config failed",
