@@ -560,6 +560,9 @@ struct AudioBuffer {
  *   ff_open_encoder_raw ("ff_open_encoder: the container "hls" writes files
  *   of its own besides the host's output; refused"), and any other open a
  *   muxer attempts fails.
+ * - Filters: setup_af refuses a filter without an input, so a filter name
+ *   that reaches it (amovie, movie: sources that open the file their
+ *   arguments name) opens nothing.
  * A host that decodes uploads, or opens names that users type, reads them
  * through custom I/O or by name with both fields zero. A whitelist lets a
  * source open whatever FFmpeg would within it (with "file", the local
@@ -1035,7 +1038,9 @@ typedef struct FilterRec {
  * may be NULL). 0 or a negative FFmpeg code; a failure leaves nothing to
  * release. Prints its failure lines to standard output. Release with
  * clean_af. frames_in and frames_out are not reset: clear them to reuse a
- * record. */
+ * record. A filter without an input (a source such as amovie, which opens
+ * the file its arguments name) is refused with AVERROR(EINVAL) before it is
+ * made, so a filter name a user typed makes the library open nothing. */
 FLATAV_API int32_t setup_af(const char *filter_name, const char *filter_args,
                             FilterRec *rec);
 /* Pushes size bytes (0: end of stream) and writes every ready frame through

@@ -831,8 +831,9 @@ const Row kTexts[] = {
     refused_setup("zero_sample_rate", "volume", "0.5", AVERROR(ERANGE),
                   "avfilter_graph_create_filter failed : " + T(AVERROR(ERANGE)), false,
                   [](FilterRec &r) { r.sample_rate = 0; }),
-    refused_setup("source_filter_has_no_input", "anullsrc", nullptr, -22,
-                  "Error connecting filters : -22", true),
+    // Refused before it is made: amovie would open the file it names.
+    refused_setup("source_filter_has_no_input", "amovie", "filename=no_such_file.flac", -22,
+                  "amovie takes no input : -22"),
     refused_setup("unconnected_second_input", "amix", nullptr, -22,
                   "avfilter_graph_config failed : -22"),
     {"filter_set_up_over_a_built_graph_and_cleaned_twice",  // the instances stay, stale

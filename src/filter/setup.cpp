@@ -45,6 +45,15 @@ int add_stages(FilterRec *rec, const char *filter_name, const char *filter_args,
         console_print(stdout, "%s(): avfilter_get_by_name %s failed\n", kName, filter_name);
         return AVERROR_FILTER_NOT_FOUND;
     }
+    // A source filter has no input for the host's PCM, and some (amovie,
+    // movie) open the file their arguments name while they initialise: a
+    // filter name a user typed must not make the library read a file.
+    if (avfilter_filter_pad_count(chosen, 0) == 0 &&
+        !(chosen->flags & AVFILTER_FLAG_DYNAMIC_INPUTS)) {
+        console_print(stdout, "%s(): %s takes no input : %d\n", kName, filter_name,
+                      AVERROR(EINVAL));
+        return AVERROR(EINVAL);
+    }
     rec->user_filter = avfilter_graph_alloc_filter(rec->graph, chosen, filter_name);
     if (!rec->user_filter) {
         console_print(stdout, "%s(): avfilter_graph_alloc_filter %s : %d\n", kName,
