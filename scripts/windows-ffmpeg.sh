@@ -57,6 +57,9 @@ configure_args() {
     decoders=$(codecs_between "$src/libavcodec/allcodecs.c" decoder '/\* audio codecs \*/' '/\* subtitles \*/')
     encoders=$(codecs_between "$src/libavcodec/allcodecs.c" encoder '/\* audio codecs \*/' '/\* subtitles \*/')
     filters=$(sed -n 's/.*ff_\(af\|asrc\|asink\)_\([a-z0-9_]*\);.*/\2/p' "$src/libavfilter/allfilters.c")
+    # amovie reads a file through libavformat, which makes libavfilter link
+    # it: the metadata filters write through it too.
+    filters="$filters amovie"
     local parsers="aac aac_latm ac3 adx amr cook dca dolby_e flac g723_1 g729 gsm mlp
         mpegaudio opus sbc sipr tak vorbis xma"
     local bsfs="aac_adtstoasc chomp dca_core eac3_core mp3_header_decompress null
@@ -97,8 +100,9 @@ if [ -f "$prefix/.built" ]; then
 fi
 
 log "building FFmpeg $upstream for $HOST into $prefix"
+# An interrupted build goes on where it stopped.
 build=$prefix.build
-rm -rf "$build" "$prefix"
+rm -rf "$prefix"
 mkdir -p "$build"
 # shellcheck disable=SC2086
 (cd "$build" && "$tree/configure" --prefix="$prefix" $args >configure.log 2>&1) ||

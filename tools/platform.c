@@ -11,8 +11,9 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
-#include <shellapi.h>
 #include <windows.h>
+
+#include <shellapi.h>
 #else
 #include <sys/stat.h>
 #include <sys/types.h>
