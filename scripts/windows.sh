@@ -88,7 +88,7 @@ run_tests() {
     gtest=$(bash scripts/windows-googletest.sh | tail -1)
     local stage=$package_dir/flatav-windows-x64
     [ -f "$stage/flatav.dll" ] || package
-    bash tests/windows/jobs.sh "$BUILD" "$stage" "$WINE" "$package_dir/jobs"
+    bash tests/windows/jobs.sh "$BUILD" "$stage" "$WINE" "$package_dir/jobs" "$ffmpeg_prefix/bin"
 
     local suite=$BUILD-windows-tests
     configure_windows "$suite" posix -DFLATAV_BUILD_TESTS=ON -DCMAKE_PREFIX_PATH="$gtest"
