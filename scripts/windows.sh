@@ -91,7 +91,8 @@ run_tests() {
     bash tests/windows/jobs.sh "$BUILD" "$stage" "$WINE" "$package_dir/jobs" "$ffmpeg_prefix/bin"
 
     local suite=$BUILD-windows-tests
-    configure_windows "$suite" posix -DFLATAV_BUILD_TESTS=ON -DCMAKE_PREFIX_PATH="$gtest"
+    configure_windows "$suite" posix -DFLATAV_BUILD_TESTS=ON -DCMAKE_PREFIX_PATH="$gtest" \
+        -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST
     cmake --build "$suite" -j "$JOBS" --target flatav_tests
     bash tests/windows/suite.sh "$suite" "$WINE" "$ffmpeg_prefix"
 }
