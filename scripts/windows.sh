@@ -21,7 +21,7 @@ zip=$package_dir/flatav-windows-x64.zip
 export WINEPREFIX=${WINEPREFIX:-$CACHE/wine} WINEDEBUG=-all WINEARCH=win64
 
 bash scripts/install-deps.sh gcc-mingw-w64-x86-64 g++-mingw-w64-x86-64 \
-    binutils-mingw-w64-x86-64 nasm dpkg-dev zip cmake ninja-build pkg-config
+    binutils-mingw-w64-x86-64 nasm dpkg-dev zip unzip cmake ninja-build pkg-config
 ffmpeg_prefix=$(JOBS=$JOBS bash scripts/windows-ffmpeg.sh | tail -1)
 export PKG_CONFIG_LIBDIR=$ffmpeg_prefix/lib/pkgconfig
 
