@@ -1,6 +1,6 @@
 /* A host in plain C99: the public header compiles as C, its records have the
  * offsets hosts rely on, and a file decodes through custom I/O.
- * usage: c_host FILE EXPECTED_BYTES */
+ * usage: c_host FILE EXPECTED_BYTES [OUT.raw] */
 #include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -59,13 +59,13 @@ int main(int argc, char **argv)
     AudioBuffer abuf;
     const char *failure;
     long long total = 0;
-    FILE *f;
+    FILE *f, *out = NULL;
     int i;
 
-    if (argc != 3)
+    if (argc != 3 && argc != 4)
         return 2;
     f = fopen(argv[1], "rb");
-    if (!f)
+    if (!f || (argc == 4 && !(out = fopen(argv[3], "wb"))))
         return 2;
     ff_init(&settings);
     memset(&callbacks, 0, sizeof callbacks);
@@ -97,11 +97,15 @@ int main(int argc, char **argv)
         int32_t n = ff_decode_audio(&rec, NULL, NULL, &abuf, 0, NULL);
         if (n < 0 || (n == 0 && rec.end_of_stream))
             break;
+        if (out && fwrite(abuf.data, 1, (size_t)n, out) != (size_t)n)
+            return 2;
         total += n;
     }
     ff_cleanup_decoder(&rec);
     free(abuf.data);
     fclose(f);
+    if (out && fclose(out) != 0)
+        return 2;
     printf("decoded %lld bytes\n", total);
     return total == atoll(argv[2]) ? 0 : 1;
 }
