@@ -5,6 +5,11 @@
 # make test-ffmpeg7 - build and run every test against FFmpeg 7.1 in a Debian 13 root (root only)
 # make install [PREFIX=/usr/local] - install the library, header, packages and tool
 # make test-install - install into a temporary prefix and build an outside host on it
+# make windows - flatav.dll and flatav.exe for 64-bit Windows on a minimal FFmpeg
+#                cross-built from Debian's source (cached in ~/.cache/flatav),
+#                into $(BUILD)-windows/flatav-windows-x64.zip
+# make test-windows - the package's jobs under Wine against the Linux build,
+#                then the test suite cross-built for Windows under Wine
 # make bench - every benchmark against its direct FFmpeg twin, into bench/RESULTS.md
 # make bench-counts - only the callgrind counts of decoding and FLAC encoding, into their own section
 # make bench-ffmpeg7 - the same counts against FFmpeg 7.1 in the Debian 13 root (root only)
@@ -33,7 +38,7 @@ PACKAGES := cmake ninja-build g++ pkg-config \
 	ffmpeg jq libgtest-dev libgmock-dev libbenchmark-dev \
 	python3-clang python3-pip python3-numpy mono-mcs mono-runtime fp-compiler
 
-.PHONY: deps print-packages build run test test-asan test-tsan test-ffmpeg7 install test-install bench-build bench bench-counts bench-ffmpeg7 fuzz-build fuzz fuzz-smoke fuzz-valgrind bindings clean
+.PHONY: windows test-windows deps print-packages build run test test-asan test-tsan test-ffmpeg7 install test-install bench-build bench bench-counts bench-ffmpeg7 fuzz-build fuzz fuzz-smoke fuzz-valgrind bindings clean
 
 deps:
 	@bash scripts/install-deps.sh $(PACKAGES)
@@ -79,6 +84,12 @@ install: build
 
 test-install: build
 	bash scripts/test-install.sh $(BUILD)
+
+windows:
+	BUILD=$(BUILD) JOBS=$(JOBS) bash scripts/windows.sh package
+
+test-windows: build windows
+	BUILD=$(BUILD) JOBS=$(JOBS) bash scripts/windows.sh test
 
 bench-build: deps
 	@bash scripts/install-deps.sh valgrind bc python3

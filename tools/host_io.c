@@ -10,16 +10,13 @@
 
 #include "flatav.h"
 #include "pcm.h"
+#include "platform.h"
 #include "util.h"
 
 #if defined(_WIN32)
-#include <io.h>
 #define file_seek _fseeki64
 #define file_tell _ftelli64
 #else
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
 #define file_seek fseeko
 #define file_tell ftello
 #endif
@@ -36,11 +33,9 @@ int host_file_open_input(HostFile *hf, const char *path)
     if (strcmp(path, "-") == 0) {
         hf->file = stdin;
         hf->is_std = 1;
-#if defined(_WIN32)
-        _setmode(_fileno(stdin), 0x8000 /* _O_BINARY */);
-#endif
+        platform_binary_stdin();
     } else {
-        hf->file = fopen(path, "rb");
+        hf->file = platform_fopen(path, "rb");
         if (!hf->file) {
             note("cannot open %s: %s", path, strerror(errno));
             return -1;
@@ -104,80 +99,26 @@ static int names_stdout(const char *path)
            strcmp(path, "/dev/fd/1") == 0 || strcmp(path, "/proc/self/fd/1") == 0;
 }
 
-#if defined(_WIN32)
 static int output_prepare(Output *o, int overwrite, const char *input_path)
 {
-    (void)input_path;
-    FILE *existing = fopen(o->path, "rb");
-    if (existing) {
-        fclose(existing);
-        if (!overwrite)
-            return fail("%s exists; add -y to replace it", o->path);
-    }
-    const size_t n = strlen(o->path) + 16;
-    o->temp_path = malloc(n);
-    if (!o->temp_path)
-        return fail("out of memory");
-    snprintf(o->temp_path, n, "%s.flatav-part", o->path);
-    o->file.file = fopen(o->temp_path, "wb");
-    if (!o->file.file)
-        return fail("cannot write %s: %s", o->temp_path, strerror(errno));
-    return EXIT_DONE;
-}
-#else
-static int output_prepare(Output *o, int overwrite, const char *input_path)
-{
-    struct stat out_st, in_st;
-    const int exists = stat(o->path, &out_st) == 0;
-    const int have_input = input_path && !is_url(input_path) &&
-                           (strcmp(input_path, "-") == 0 ? fstat(STDIN_FILENO, &in_st)
-                                                         : stat(input_path, &in_st)) == 0;
-    if (exists && have_input && out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino)
+    const int kind = platform_file_kind(o->path);
+    if (kind && input_path && !is_url(input_path) && platform_same_file(o->path, input_path))
         return fail("%s is the input %s; choose another output", o->path,
                     strcmp(input_path, "-") == 0 ? "(standard input)" : input_path);
-    if (exists && !S_ISREG(out_st.st_mode)) {
+    if (kind == 2) {
         /* A device or a pipe: written as it is. */
-        o->file.file = fopen(o->path, "wb");
+        o->file.file = platform_fopen(o->path, "wb");
         if (!o->file.file)
             return fail("cannot write %s: %s", o->path, strerror(errno));
         return EXIT_DONE;
     }
-    if (exists && !overwrite)
+    if (kind && !overwrite)
         return fail("%s exists; add -y to replace it", o->path);
-
-    /* The temporary file: ".NAME.flatav-XXXXXX" in OUT's directory, so that
-     * the rename stays on one file system. */
-    const char *slash = strrchr(o->path, '/');
-    const size_t dir_length = slash ? (size_t)(slash - o->path) + 1 : 0;
-    const size_t n = strlen(o->path) + 32;
-    o->temp_path = malloc(n);
-    if (!o->temp_path)
-        return fail("out of memory");
-    snprintf(o->temp_path, n, "%.*s.%s.flatav-XXXXXX", (int)dir_length, o->path,
-             o->path + dir_length);
-    const int fd = mkstemp(o->temp_path);
-    if (fd < 0) {
-        const int error = errno;
-        free(o->temp_path);
-        o->temp_path = NULL;
-        return fail("cannot write %s: %s", o->path, strerror(error));
-    }
-    /* The mode a new file would get, or the replaced file's. */
-    mode_t mode = exists ? out_st.st_mode & 07777 : 0;
-    if (!exists) {
-        mode = umask(0);
-        umask(mode);
-        mode = 0666 & ~mode;
-    }
-    fchmod(fd, mode);
-    o->file.file = fdopen(fd, "wb");
-    if (!o->file.file) {
-        close(fd);
+    o->file.file = platform_temp_beside(o->path, &o->temp_path);
+    if (!o->file.file)
         return fail("cannot write %s: %s", o->path, strerror(errno));
-    }
     return EXIT_DONE;
 }
-#endif
 
 int output_open(Output *o, const char *path, int overwrite, const char *input_path)
 {
@@ -210,10 +151,7 @@ int output_commit(Output *o)
     }
     if (!o->temp_path)
         return EXIT_DONE;
-#if defined(_WIN32)
-    remove(o->path);
-#endif
-    if (rename(o->temp_path, o->path) != 0) {
+    if (platform_replace_file(o->temp_path, o->path) != 0) {
         const int error = errno;
         output_abort(o);
         return fail("cannot write %s: %s", o->path, strerror(error));

@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "ffmpeg/registry.h"
 #include "flatav.h"
+#include "platform.h"
 #include "util.h"
 
 #ifndef FLATAV_VERSION
@@ -24,6 +25,7 @@ enum { kCommandCount = sizeof kCommands / sizeof kCommands[0] };
 
 int main(int argc, char **argv)
 {
+    platform_utf8_args(&argc, &argv);
     int arg = 1, trace = 0;
     for (; arg < argc; arg++) {
         if (strcmp(argv[arg], "--trace") == 0)

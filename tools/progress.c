@@ -2,19 +2,13 @@
 
 #include <stdio.h>
 
-#if defined(_WIN32)
-#include <io.h>
-#define stderr_is_terminal() _isatty(_fileno(stderr))
-#else
-#include <unistd.h>
-#define stderr_is_terminal() isatty(STDERR_FILENO)
-#endif
+#include "platform.h"
 
 enum { kBarWidth = 40 };
 
 void progress_start(Progress *p, const char *label)
 {
-    p->enabled = stderr_is_terminal();
+    p->enabled = platform_stderr_is_terminal();
     p->last_permille = -1;
     p->label = label;
 }

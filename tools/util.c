@@ -8,14 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "ffmpeg/registry.h"
+#include "platform.h"
 
 FILE *tool_stdout;
 
@@ -59,21 +53,9 @@ static void ffmpeg_log_line(int32_t is_info, const char *line)
 void tool_setup(int trace)
 {
     g_trace = trace;
-    tool_stdout = stdout;
     /* Standard output goes on through a stream of its own; the library's
      * printing (its console trace) lands on standard error. */
-#if defined(_WIN32)
-    const int data_fd = _dup(_fileno(stdout));
-    if (data_fd >= 0 && _dup2(_fileno(stderr), _fileno(stdout)) == 0) {
-        _setmode(data_fd, _O_BINARY);
-        tool_stdout = _fdopen(data_fd, "wb");
-    }
-#else
-    fflush(stdout);
-    const int data_fd = dup(STDOUT_FILENO);
-    if (data_fd >= 0 && dup2(STDERR_FILENO, STDOUT_FILENO) >= 0)
-        tool_stdout = fdopen(data_fd, "wb");
-#endif
+    tool_stdout = platform_split_stdout();
     if (!tool_stdout)
         tool_stdout = stdout;
     LogSettings settings = {trace ? 0 : 1, 0};

