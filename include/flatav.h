@@ -623,7 +623,10 @@ FLATAV_API const char *ff_decoder_open(DecodeRec *avrec);
  * lost: the frames a decoder still holds (codecs with delay, frame
  * threading) come out one per call through the same output as the others,
  * and only then does the call return 0 with end_of_stream 1, as every later
- * call does. A packet the decoder is not ready for is not dropped: the frames
+ * call does. A decoding error during that drain ends it in every
+ * decode_error_mode (counted where the mode counts), as it ends the ffmpeg
+ * tool's: a damaged stream can leave a decoder that answers every later call
+ * with the same error. A packet the decoder is not ready for is not dropped: the frames
  * it is waiting on go out first and the packet is sent again. Planar output
  * with nowhere to go is an error, not an empty result: error_cb receives
  * "ff_decode_audio planes = NULL" and the call returns

@@ -147,28 +147,23 @@ Step decode_packet(DecodeCall &c, AVPacket *pkt, int32_t &result)
 // The end of the source in decode mode: the decoder gets its end-of-stream
 // packet and gives up the frames it still holds, one per call, so that a
 // buffer sized for the PCM of one packet takes each. Step::next_packet once
-// it holds none.
+// it holds none. A decoding error ends the drain, skipped or not, as it ends
+// the ffmpeg tool's: a damaged stream can leave a decoder that answers every
+// later call with the same error.
 Step drain_decoder(DecodeCall &c, int32_t &result)
 {
     // Later calls find the packet sent (AVERROR_EOF); AVERROR(EAGAIN) means
     // frames of the last packet wait in front of it, and it goes in on a
     // later call.
     avcodec_send_packet(c.dec, nullptr);
-    for (;;) {
-        const int ret = receive_frames(c, 1);
-        if (ret == 0) {
-            result = delivered(c);
-            return Step::done;
-        }
-        if (wants_input(ret)) {
-            if (c.frames == 0)
-                return Step::next_packet;
-            result = delivered(c);
-            return Step::done;
-        }
-        if (decoding_error(c, ret, result) == Step::done)
-            return Step::done;
+    const int ret = receive_frames(c, 1);
+    if (ret == 0) {
+        result = delivered(c);
+        return Step::done;
     }
+    if (wants_input(ret))
+        return Step::next_packet;
+    return decoding_error(c, ret, result);
 }
 
 }  // namespace
