@@ -66,6 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     GuardedBuffer &dst = destination(rec, is_mlp);
+    // Each call copies one whole frame in the record's channels and format,
+    // or refuses the packet and writes nothing.
+    const int sample_bytes = av_get_bytes_per_sample((AVSampleFormat)rec.sample_fmt);
+    const int32_t frame_bytes = rec.channels * (sample_bytes > 0 ? sample_bytes : 1);
     for (int i = 0; i < kMaxPackets && in.left() > 0; i++) {
         if ((flags & 2) && i == kMaxPackets / 2) {
             ff_decoder_cleanup(&rec);
@@ -74,9 +78,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         }
         size_t got = 0;
         const uint8_t *packet = in.take(in.u16(), &got);
+        dst.data()[0] = 0xa5;
         const int32_t n = ff_decode_buffer(&rec, packet, (int32_t)got, dst.data());
-        if (n > 0 && (size_t)n > dst.size())
-            __builtin_trap();  // more than one frame of the record's format
+        if (n > 0 && ((size_t)n > dst.size() || n % frame_bytes != 0))
+            __builtin_trap();  // more than one frame, or part of a sample frame
+        if (n < 0 && dst.data()[0] != 0xa5)
+            __builtin_trap();  // a refused packet wrote
+
         dst.check("ff_decode_buffer destination");
     }
     ff_decoder_cleanup(&rec);

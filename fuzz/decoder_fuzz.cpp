@@ -85,8 +85,11 @@ int64_t seek_source(void *opaque, int64_t offset, int32_t whence)
     return target;
 }
 
-// A host AudioBuffer: the packed buffer and every plane are kept at the
-// same capacity, with as many planes as the library has reported channels.
+// A host AudioBuffer that gives exactly what the library asked for last:
+// packed output only data, planar output only abuf->channels planes, the
+// other pointers null. A write into a buffer the host was not asked for
+// (after the output changed between packed and planar, or planar output
+// gained channels) goes through a null pointer.
 struct Host {
     AudioBuffer abuf{};
     GuardedBuffer data;
@@ -106,17 +109,17 @@ struct Host {
         if (need <= 0 || need > kMaxPcm)
             return;  // refused: the library must notice the buffer is too small
         host->check();
-        host->data.resize((size_t)need);
-        const size_t nb_planes =
-            std::max<size_t>(host->planes.size(), (size_t)std::max(abuf->channels, 0));
+        const size_t nb_planes = abuf->planar ? (size_t)std::max(abuf->channels, 1) : 0;
+        host->data.resize(abuf->planar ? 0 : (size_t)need);
         host->planes.resize(nb_planes);
-        host->plane_ptrs.resize(nb_planes);
+        // Room for every channel FFmpeg can have; those not asked for are null.
+        host->plane_ptrs.assign(nb_planes + 1024, nullptr);
         for (size_t i = 0; i < nb_planes; i++) {
             host->planes[i].resize((size_t)need);
             host->plane_ptrs[i] = host->planes[i].data();
         }
-        abuf->data = host->data.data();
-        abuf->planes = nb_planes ? host->plane_ptrs.data() : nullptr;
+        abuf->data = abuf->planar ? nullptr : host->data.data();
+        abuf->planes = host->plane_ptrs.data();
         abuf->capacity = need;
     }
 };
@@ -282,6 +285,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 &rec, use_abuf ? nullptr : buf.data(), nullptr,
                 use_abuf ? &host.abuf : nullptr, capacity * 64, &error_count);
             host.check();
+            // The host gives every buffer it is asked for: there is always
+            // somewhere to write.
+            if (use_abuf && rec.read_mode == FLATAV_READ_DECODE &&
+                r == FLATAV_DECODE_NO_DESTINATION)
+                __builtin_trap();
             if (rec.read_mode == FLATAV_READ_RAW_PACKET && r >= 0)
                 ff_pkt_clean(pkt);
             // FLATAV_DECODE_NO_DECODER has the same value as the end of the

@@ -27,6 +27,7 @@ struct Stream {
     size_t pos = 0;
     uint8_t reads[8] = {};
     unsigned next_read = 0;
+    int64_t written = 0;  // bytes the write function received
 };
 
 int32_t read_stream(void *user, uint8_t *dst, int32_t max)
@@ -47,9 +48,12 @@ int32_t read_stream(void *user, uint8_t *dst, int32_t max)
     return (int32_t)n;
 }
 
-int32_t write_pcm(void *, const uint8_t *data, int32_t size)
+int32_t write_pcm(void *user, const uint8_t *data, int32_t size)
 {
+    if (size <= 0)
+        __builtin_trap();  // a write of nothing
     touch(data, size);
+    static_cast<Stream *>(user)->written += size;
     return 0;
 }
 
@@ -86,17 +90,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Steps until the input has ended and two more (the first of them lets
     // the parser give up the packet it holds), then the drain; with
     // steps_per_drain set, drains in between too.
+    // Every call returns the bytes it wrote (or a parser error, having
+    // written nothing).
     int idle = 0;
+    int64_t returned = 0;
     for (int call = 0; call < kMaxCalls && idle < 3; call++) {
         const bool drain = steps_per_drain && call % (steps_per_drain + 1) == steps_per_drain;
         const int32_t r = mem_decode_audio(rec, drain ? 1 : 0);
         if (r < 0 && drain)
             __builtin_trap();  // a drain returns bytes written, never a code
+        returned += r > 0 ? r : 0;
         if (stream.pos == stream.size)
             idle++;
     }
-    mem_decode_audio(rec, 1);
-    mem_decode_audio(rec, 0);
+    for (const int32_t drain : {1, 0}) {
+        const int32_t r = mem_decode_audio(rec, drain);
+        returned += r > 0 ? r : 0;
+    }
+    if (returned != stream.written)
+        __builtin_trap();
     mem_clean(&rec);
     mem_clean(&rec);
     return 0;

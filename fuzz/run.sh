@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Runs every fuzz target of BUILD_DIR for SECONDS each, one after the other,
-# from its seeds (made by make_seeds.sh) and the corpus earlier runs kept in
-# BUILD_DIR/fuzz-corpus/<target>. A finding is written to
-# BUILD_DIR/fuzz-findings/<target>/ and makes the script fail once every
-# target has run. Usage: run.sh BUILD_DIR SECONDS [TARGET...]
+# from its seeds (made by make_seeds.sh), the corpus earlier runs kept in
+# BUILD_DIR/fuzz-corpus/<target> and the inputs of regressions/<target>. A
+# finding is written to BUILD_DIR/fuzz-findings/<target>/ and makes the
+# script fail once every target has run.
+# Usage: run.sh BUILD_DIR SECONDS [TARGET...]
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -42,6 +43,7 @@ for target in "${targets[@]}"; do
   # -timeout: one input that runs this long is a finding (a hang);
   # -rss_limit_mb / -malloc_limit_mb: the memory one input may take.
   (cd "$work" && exec "$build/fuzz/$target" "$corpus" "$build/fuzz-seeds/$target" \
+    "$here/regressions/$target" \
     -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -malloc_limit_mb=512 \
     -max_len="${max_len[$target]}" -artifact_prefix="$findings/" \
     -print_final_stats=1) > "$log" 2>&1

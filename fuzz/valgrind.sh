@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Replays what fuzzing kept (the seeds, the corpus and the findings of
-# FUZZ_DIR) through the plain <target>_replay programs of BUILD_DIR under
-# valgrind. ASan, in the fuzz build, sees only the code it compiled; valgrind
-# also sees a write past a buffer inside FFmpeg's own code, which corrupts
-# the heap and shows up in the fuzz build, if at all, much later and
-# elsewhere. Usage: valgrind.sh BUILD_DIR FUZZ_DIR [TARGET...]
+# FUZZ_DIR, and the inputs of regressions/) through the plain <target>_replay
+# programs of BUILD_DIR under valgrind. ASan, in the fuzz build, sees only
+# the code it compiled; valgrind also sees a write past a buffer inside
+# FFmpeg's own code, which corrupts the heap and shows up in the fuzz build,
+# if at all, much later and elsewhere. Usage: valgrind.sh BUILD_DIR FUZZ_DIR [TARGET...]
 set -uo pipefail
 
+here=$(cd "$(dirname "$0")" && pwd)
 build=${1:?usage: valgrind.sh BUILD_DIR FUZZ_DIR [TARGET...]}
 fuzz=${2:?usage: valgrind.sh BUILD_DIR FUZZ_DIR [TARGET...]}
 shift 2
@@ -21,9 +22,9 @@ trap 'rm -rf "$work"' EXIT
 failed=()
 for target in "${targets[@]}"; do
   inputs=()
-  for dir in fuzz-seeds fuzz-corpus fuzz-findings; do
-    [ -d "$fuzz/$dir/$target" ] && while IFS= read -r -d '' f; do inputs+=("$f"); done \
-      < <(find "$fuzz/$dir/$target" -type f -print0)
+  for dir in "$fuzz"/fuzz-{seeds,corpus,findings}/"$target" "$here/regressions/$target"; do
+    [ -d "$dir" ] && while IFS= read -r -d '' f; do inputs+=("$f"); done \
+      < <(find "$dir" -type f -print0)
   done
   log=$fuzz/valgrind-$target.log
   echo "== $target: ${#inputs[@]} inputs (log: $log)"

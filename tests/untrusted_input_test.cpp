@@ -26,7 +26,6 @@
 #include "flatav.h"
 #include "media.h"
 #include "test_host.h"
-#include "tool_run.h"
 
 using namespace flatav_test;
 
@@ -238,29 +237,6 @@ TEST_P(UntrustedOutput, WritesOnlyThroughTheHost)
 
 INSTANTIATE_TEST_SUITE_P(Rows, UntrustedOutput, testing::ValuesIn(kOutputRows),
                          [](const auto &info) { return std::string(info.param.name); });
-
-// The tool opens a local playlist's segments only with --allow-nested, and
-// then decodes what the ffmpeg tool decodes.
-TEST(UntrustedTool, PlaysALocalPlaylistOnlyWhenAllowed)
-{
-    const std::string dir = testing::TempDir() + "flatav_untrusted_tool_" + std::to_string(getpid());
-    int status = 0;
-    run_capture("mkdir -p " + shell_quote(dir), &status);
-    run_tool("printf '#EXTM3U\\n#EXT-X-TARGETDURATION:10\\n#EXTINF:10,\\nfile://%s\\n"
-             "#EXT-X-ENDLIST\\n' \"$M/sweep.ts\" > list.m3u8",
-             dir);
-    const ToolRun no = run_tool("$T decode list.m3u8 a.raw", dir);
-    EXPECT_EQ(no.status, 1);
-    EXPECT_NE(no.err.find("sweep.ts"), std::string::npos) << no.err;
-    const ToolRun yes = run_tool("$T --allow-nested decode list.m3u8 b.raw", dir,
-                                 "ffmpeg -nostdin -v error -i list.m3u8 -f f32le - | cmp - b.raw "
-                                 "&& test ! -e a.raw",
-                                 &status);
-    EXPECT_EQ(yes.status, 0) << yes.err;
-    EXPECT_EQ(status, 0) << yes.check_said;
-    run_capture("rm -rf " + shell_quote(dir) + " " + shell_quote(dir) + ".out " +
-                shell_quote(dir) + ".err", &status);
-}
 
 }  // namespace
 #endif

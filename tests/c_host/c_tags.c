@@ -1,14 +1,24 @@
-/* A C99 host and the tags and chapters of EncodeRec.tags and DecodeRec.tags;
- * tags_test.sh compares with what ffprobe reads.
- * usage: c_tags OUT.mka      encodes a little FLAC with the host's tags
- *        c_tags IN OUT.mka   prints IN's DecodeRec.tags as ffprobe's compact
- *                            lines, then copies its first playable stream
- *                            into OUT with that record as EncodeRec.tags */
-#include <inttypes.h>
+/* A host in plain C99: the public header compiles as C, its records have the
+ * offsets hosts rely on, and the tags and chapters it hands over through
+ * EncodeRec.tags are written; tags_test.sh compares with what ffprobe reads.
+ * usage: c_tags OUT.mka      encodes a little FLAC with the host's tags */
+#include <stddef.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "flatav.h"
+
+#define CHECK_OFFSET(type, field, offset) \
+    typedef char check_##type##_##field[offsetof(type, field) == (offset) ? 1 : -1]
+
+CHECK_OFFSET(HostCallbacks, grow_buffer_cb, 56);
+CHECK_OFFSET(DecodeRec, audio_info, 224);
+CHECK_OFFSET(DecodeRec, raw_pkt, 280);
+CHECK_OFFSET(AudioInfo, codecpar, 120);
+CHECK_OFFSET(EncodeRec, rescale_delta_last, 360);
+CHECK_OFFSET(ResampleRec, precision, 208);
+CHECK_OFFSET(FilterRec, frames_out, 116);
+CHECK_OFFSET(BufferDecodeRec, frame, 24);
 
 static int32_t write_file(void *opaque, uint8_t *buf, int32_t size)
 {
@@ -57,101 +67,28 @@ static int encode(EncodeRec *rec)
                : 1;
 }
 
-/* lead: the separator before the first tag. */
-static void print_tags(const FlatavTag *tags, int32_t count, const char *lead)
-{
-    int32_t i;
-    for (i = 0; i < count; i++)
-        printf("%stag:%s=%s", i ? "|" : lead, tags[i].key, tags[i].value);
-    putchar('\n');
-}
-
-/* As ffprobe -show_entries chapter:chapter_tags:format_tags -of compact. */
-static void print_record(const OutputTags *t)
-{
-    int32_t i;
-    for (i = 0; i < t->nb_chapters; i++) {
-        const FlatavChapter *c = &t->chapters[i];
-        const double tick = (double)c->time_base.num / c->time_base.den;
-        printf("chapter|id=%" PRId64 "|time_base=%d/%d|start=%" PRId64 "|start_time=%f"
-               "|end=%" PRId64 "|end_time=%f",
-               c->id, (int)c->time_base.num, (int)c->time_base.den, c->start, c->start * tick,
-               c->end, c->end * tick);
-        print_tags(c->tags, c->nb_tags, "|");
-    }
-    printf("format|");
-    print_tags(t->container_tags, t->nb_container_tags, "");
-    printf("stream|");
-    print_tags(t->stream_tags, t->nb_stream_tags, "");
-}
-
-static int copy(DecodeRec *src, EncodeRec *rec, const char *in)
-{
-    StreamCopy request;
-    const char *failure;
-    int32_t i, size;
-    int status = 1;
-    memset(&request, 0, sizeof request);
-    src->file_name = in;
-    src->is_url = 1;
-    src->streamcopy = &request;
-    src->read_mode = FLATAV_READ_RAW_PACKET;
-    failure = ff_decoder_open(src);
-    if (src->streamcopy != &request)
-        src->streamcopy->active = 1;
-    if (failure) {
-        fprintf(stderr, "%s\n", failure);
-        return 1;
-    }
-    for (i = 0; i < src->nb_streams && src->audio_stream_index < 0; i++)
-        if (strcmp(src->audio_info[i].status, "OK") == 0)
-            src->audio_stream_index = i;
-    print_record(src->tags);
-    src->streamcopy->stream_index = src->audio_stream_index;
-    rec->streamcopy = src->streamcopy;
-    rec->tags = src->tags; /* that stream's tags are the record's */
-    if (src->audio_stream_index < 0 || !(src->raw_pkt = ff_pkt_new()) || ff_open_encoder_raw(rec))
-        return 1;
-    while ((size = ff_decode_audio(src, NULL, NULL, NULL, 0, NULL)) > 0) {
-        rec->raw_pkt = src->raw_pkt;
-        if (ff_encode_audio_raw(rec, size) != 0)
-            break;
-        ff_pkt_clean(src->raw_pkt);
-    }
-    if (size == FLATAV_DECODE_END_OF_PACKETS && ff_encode_audio_raw(rec, 0) == 0)
-        status = 0;
-    ff_pkt_free(src->raw_pkt);
-    return status;
-}
-
 int main(int argc, char **argv)
 {
     LogSettings quiet = {1, 1};
     EncodeRec rec;
-    DecodeRec src;
     FILE *file;
     int status;
-    if (argc != 2 && argc != 3) {
-        fprintf(stderr, "usage: c_tags OUT.mka | c_tags IN OUT.mka\n");
+    if (argc != 2) {
+        fprintf(stderr, "usage: c_tags OUT.mka\n");
         return 2;
     }
     ff_init(&quiet);
-    file = fopen(argv[argc - 1], "wb");
+    file = fopen(argv[1], "wb");
     if (!file)
         return 1;
     memset(&rec, 0, sizeof rec);
-    rec.output_file_name = argv[argc - 1];
+    rec.output_file_name = argv[1];
     rec.io_opaque = file;
     rec.write_packet = write_file;
     rec.seek = seek_file;
-    memset(&src, 0, sizeof src);
-    src.audio_stream_index = -1;
-    status = argc == 2 ? encode(&rec) : copy(&src, &rec, argv[1]);
-    /* The writer first: it reads the source's stream-copy data. */
+    status = encode(&rec);
     ff_cleanup_encoder(&rec);
-    ff_clean_streamcopy(&src.streamcopy);
-    ff_cleanup_decoder(&src);
-    ff_cleanup_decoder(&src);
+    ff_cleanup_encoder(&rec);
     fclose(file);
     return status;
 }

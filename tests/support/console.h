@@ -1,5 +1,6 @@
 // The library's console output, for the tests that check it. The tests run
-// with the quiet switch on (main.cpp); these turn it off while f runs.
+// with the quiet switch on (main.cpp); these turn it off while f runs, with
+// FFmpeg's own log still off.
 #pragma once
 
 #include <cstdio>
@@ -11,40 +12,25 @@
 
 namespace flatav_test {
 
-// The console trace on, FFmpeg's own log still off, for the object's life.
-struct ConsoleOn {
-    ConsoleOn()
-    {
-        LogSettings on{0, 1};
-        ff_init(&on);
-    }
-    ~ConsoleOn()
-    {
-        LogSettings off{1, 1};
-        ff_init(&off);
-    }
-};
-
-// What f prints to standard output.
+// What f prints to standard output (err false) or standard error (err true).
 template <typename F>
-std::string stdout_of(F &&f)
+std::string printed_by(F &&f, bool err)
 {
-    ConsoleOn on;
+    LogSettings on{0, 1}, off{1, 1};
+    ff_init(&on);
     std::fflush(stdout);
-    testing::internal::CaptureStdout();
+    err ? testing::internal::CaptureStderr() : testing::internal::CaptureStdout();
     f();
     std::fflush(stdout);
-    return testing::internal::GetCapturedStdout();
+    const std::string text = err ? testing::internal::GetCapturedStderr() : testing::internal::GetCapturedStdout();
+    ff_init(&off);
+    return text;
 }
 
-// What f prints to standard error.
 template <typename F>
-std::string stderr_of(F &&f)
-{
-    ConsoleOn on;
-    testing::internal::CaptureStderr();
-    f();
-    return testing::internal::GetCapturedStderr();
-}
+std::string stdout_of(F &&f) { return printed_by(f, false); }
+
+template <typename F>
+std::string stderr_of(F &&f) { return printed_by(f, true); }
 
 }  // namespace flatav_test

@@ -11,28 +11,32 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
-#include "console.h"
 #include "media.h"
 
 namespace flatav_test {
 const char *raw_format(int sample_fmt)
 {
     const AVSampleFormat packed = av_get_packed_sample_fmt(static_cast<AVSampleFormat>(sample_fmt));
-    return packed == AV_SAMPLE_FMT_S16   ? "s16le"
+    return packed == AV_SAMPLE_FMT_U8    ? "u8"
+           : packed == AV_SAMPLE_FMT_S16 ? "s16le"
            : packed == AV_SAMPLE_FMT_S32 ? "s32le"
                                          : "f32le";
 }
 
-std::vector<uint8_t> ffmpeg_raw(const std::string &input, int in_format, int rate,
-                                uint64_t layout, const std::string &filters, int out_format)
+std::string tool_raw_input(const std::string &path, int in_format, int rate, uint64_t layout)
 {
     char mask[32];
     std::snprintf(mask, sizeof mask, "0x%" PRIx64, layout);
-    const std::string command = std::string("ffmpeg -nostdin -v error -f ") +
-                                raw_format(in_format) + " -sample_rate " +
-                                std::to_string(rate) + " -ch_layout " + mask + " -i " +
-                                shell_quote(input) + " -af " + shell_quote(filters) +
-                                " -f " + raw_format(out_format) + " -";
+    return std::string(" -f ") + raw_format(in_format) + " -sample_rate " + std::to_string(rate) +
+           " -ch_layout " + mask + " -i " + shell_quote(path);
+}
+
+std::vector<uint8_t> ffmpeg_raw(const std::string &input, int in_format, int rate, uint64_t layout,
+                                const std::string &filters, int out_format)
+{
+    const std::string command = "ffmpeg -nostdin -v error" +
+                                tool_raw_input(input, in_format, rate, layout) + " -af " +
+                                shell_quote(filters) + " -f " + raw_format(out_format) + " -";
     int status = 0;
     std::vector<uint8_t> out = run_capture(command, &status);
     EXPECT_EQ(status, 0) << command;
@@ -49,17 +53,12 @@ std::vector<uint8_t> PcmSink::packed(int planes, int bytes) const
 {
     std::vector<uint8_t> out;
     for (size_t first = 0; first + planes <= writes.size(); first += planes) {
-        size_t size = writes[first].size();
-        for (int p = 1; p < planes; p++) {
-            // The planes of one frame have one length.
+        const size_t size = writes[first].size(), step = planes > 1 ? bytes : size;
+        for (int p = 1; p < planes; p++)  // the planes of one frame have one length
             EXPECT_EQ(writes[first + p].size(), size) << "write call " << first + p;
-            size = std::min(size, writes[first + p].size());
-        }
-        const size_t step = planes > 1 ? bytes : size;  // packed: the whole call
         for (size_t s = 0; step > 0 && s + step <= size; s += step)
             for (int p = 0; p < planes; p++)
-                out.insert(out.end(), writes[first + p].begin() + s,
-                           writes[first + p].begin() + s + step);
+                out.insert(out.end(), &writes[first + p][s], &writes[first + p][s] + step);
     }
     return out;
 }
@@ -72,15 +71,6 @@ FilterRec stereo_filter(int32_t sample_fmt)
     rec.sample_rate = 44100;
     rec.channels = 2;
     return rec;
-}
-
-std::string clean_printed(FilterRec &rec)
-{
-    FilterRec *handle = &rec;
-    const std::string printed = stdout_of([&] { clean_af(&handle); });
-    // The host's variable keeps its value.
-    EXPECT_EQ(handle, &rec);
-    return printed;
 }
 
 }  // namespace flatav_test

@@ -12,14 +12,17 @@
 namespace flatav_test {
 
 // The ffmpeg tool's raw format name of a sample format's packed twin:
-// "s16le", "s32le" or "f32le".
+// "u8", "s16le", "s32le" or "f32le".
 const char *raw_format(int sample_fmt);
 
+// The ffmpeg tool's options that read path as raw packed PCM in in_format
+// (an AVSampleFormat; a planar one names its packed twin).
+std::string tool_raw_input(const std::string &path, int in_format, int rate, uint64_t layout);
+
 // The ffmpeg tool's output, as packed raw PCM in out_format, for a packed raw
-// input in in_format (AVSampleFormat values; planar ones name their packed
-// twin) with `-af filters`.
-std::vector<uint8_t> ffmpeg_raw(const std::string &input, int in_format, int rate,
-                                uint64_t layout, const std::string &filters, int out_format);
+// input in in_format with `-af filters`.
+std::vector<uint8_t> ffmpeg_raw(const std::string &input, int in_format, int rate, uint64_t layout,
+                                const std::string &filters, int out_format);
 
 // The user of PcmSink::write: every call's bytes.
 struct PcmSink {
@@ -33,8 +36,5 @@ struct PcmSink {
 
 // Stereo at 44.1 kHz in sample_fmt, not set up.
 FilterRec stereo_filter(int32_t sample_fmt);
-
-// clean_af on rec, with what it prints.
-std::string clean_printed(FilterRec &rec);
 
 }  // namespace flatav_test

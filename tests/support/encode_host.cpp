@@ -19,24 +19,19 @@ void MemoryOutput::attach(EncodeRec &rec)
         auto &self = *static_cast<MemoryOutput *>(opaque);
         if (self.fail_after >= 0 && self.pos + size > self.fail_after)
             return -5;  // EIO
-        if (self.pos + size > (int64_t)self.bytes.size())
-            self.bytes.resize(self.pos + size);
+        self.bytes.resize(std::max<size_t>(self.bytes.size(), self.pos + size));
         std::memcpy(self.bytes.data() + self.pos, buf, size);
         self.pos += size;
         return size;
     };
+    // AVSEEK_FORCE (0x20000) changes nothing in memory.
     rec.seek = [](void *opaque, int64_t offset, int32_t whence) -> int64_t {
         auto &self = *static_cast<MemoryOutput *>(opaque);
-        self.seeks++;
-        const int64_t size = (int64_t)self.bytes.size();
-        if (whence == FLATAV_SEEK_SIZE)
-            return size;
-        whence &= ~0x20000;  // AVSEEK_FORCE changes nothing in memory
-        const int64_t target = whence == SEEK_SET   ? offset
-                               : whence == SEEK_CUR ? self.pos + offset
-                               : whence == SEEK_END ? size + offset
-                                                    : -1;
-        return target < 0 ? -1 : (self.pos = target);
+        const int64_t size = (int64_t)self.bytes.size(), base[] = {0, self.pos, size};
+        whence = whence == FLATAV_SEEK_SIZE ? whence : whence & ~0x20000;
+        if (whence == FLATAV_SEEK_SIZE || whence < 0 || whence > SEEK_END)
+            return whence == FLATAV_SEEK_SIZE ? size : -1;
+        return base[whence] + offset < 0 ? -1 : (self.pos = base[whence] + offset);
     };
     if (!seekable)
         rec.seek = nullptr;
@@ -51,44 +46,30 @@ ScratchFile::~ScratchFile() { std::remove(path.c_str()); }
 
 void ScratchFile::write(const std::vector<uint8_t> &bytes) const
 {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char *>(bytes.data()), (std::streamsize)bytes.size());
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), (std::streamsize)bytes.size());
 }
 
 Signal::Signal(AVSampleFormat f, int rate, int64_t n) : format(f), sample_rate(rate), samples(n)
 {
     const int bps = bytes_per_sample();
-    const AVSampleFormat packed = av_get_packed_sample_fmt(f);
+    const bool s32 = f == AV_SAMPLE_FMT_S32 || f == AV_SAMPLE_FMT_S32P;
     data.resize((size_t)(samples * 2 * bps));
-    for (int64_t i = 0; i < samples; i++) {
-        for (int ch = 0; ch < 2; ch++) {
-            const double t = (double)i / rate;
-            const double x = ch == 0 ? 0.5 * std::sin(2 * M_PI * 440 * t)
-                                     : 0.4 * std::sin(2 * M_PI * 660 * t + 1);
-            const int16_t s16 = (int16_t)std::lrint(x * 32767);
-            const int32_t s32 = (int32_t)std::lrint(x * 8388607) * 256;
-            const float flt = (float)x;
-            const void *value = packed == AV_SAMPLE_FMT_S16 ? (const void *)&s16
-                                : packed == AV_SAMPLE_FMT_S32 ? (const void *)&s32
-                                                              : &flt;
-            const int64_t index = planar() ? ch * samples + i : i * 2 + ch;
-            std::memcpy(data.data() + index * bps, value, bps);
-        }
+    for (int64_t i = 0; i < samples * 2; i++) {
+        const int ch = i % 2;
+        const double t = (double)(i / 2) / rate,
+                     x = ch ? 0.4 * std::sin(2 * M_PI * 660 * t + 1) : 0.5 * std::sin(2 * M_PI * 440 * t);
+        const int16_t s16 = (int16_t)std::lrint(x * 32767);
+        const int32_t s32_value = (int32_t)std::lrint(x * 8388607) * 256;
+        const float flt = (float)x;
+        const void *value = bps == 2 ? (const void *)&s16 : s32 ? (const void *)&s32_value : &flt;
+        std::memcpy(data.data() + (planar() ? ch * samples + i / 2 : i) * bps, value, bps);
     }
 }
 
 std::vector<uint8_t> Signal::interleaved() const
 {
     return Signal(av_get_packed_sample_fmt(format), sample_rate, samples).data;
-}
-
-const char *Signal::raw_format() const
-{
-    switch (av_get_packed_sample_fmt(format)) {
-    case AV_SAMPLE_FMT_S16: return "s16le";
-    case AV_SAMPLE_FMT_S32: return "s32le";
-    default: return "f32le";
-    }
 }
 
 Output::Output(const char *name, const char *codec, int32_t codec_id, bool seekable)
@@ -121,9 +102,8 @@ bool Output::encode(const Signal &signal)
     for (int64_t start = 0; start < signal.samples; start += block) {
         const int64_t n = std::min(block, signal.samples - start);
         uint8_t *planes[2] = {data + start * bps, data + (signal.samples + start) * bps};
-        uint8_t *block = signal.planar() ? planes[0] : data + start * bps * 2;
-        results.push_back(ff_encode_audio2(&rec, block, signal.planar() ? planes : nullptr,
-                                           (int32_t)(n * bps * 2)));
+        results.push_back(ff_encode_audio2(&rec, signal.planar() ? planes[0] : data + start * bps * 2,
+                                           signal.planar() ? planes : nullptr, (int32_t)(n * bps * 2)));
         if (results.back() < 0)
             return false;
     }
@@ -134,9 +114,7 @@ bool Output::encode(const Signal &signal)
 const std::string &Output::saved()
 {
     if (!file) {
-        std::string name = file_name;
-        std::replace(name.begin(), name.end(), '/', '_');
-        file = std::make_unique<ScratchFile>(name);
+        file = std::make_unique<ScratchFile>(file_name);
         file->write(out.bytes);
     }
     return file->path;
@@ -146,45 +124,6 @@ std::string run_text(const std::string &command, int *status)
 {
     const std::vector<uint8_t> out = run_capture(command, status);
     return std::string(out.begin(), out.end());
-}
-
-namespace {
-
-// What ffprobe prints for the entries args asks of path, "" when it fails.
-std::string ffprobe(const std::string &path, const std::string &args)
-{
-    int status = 0;
-    std::string text = run_text("ffprobe -v error " + args + " -of default=nw=1:nk=1 " +
-                                    shell_quote(path), &status);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-    return status == 0 ? text : "";
-}
-
-}  // namespace
-
-std::string ffprobe_stream_field(const std::string &path, const std::string &field)
-{
-    return ffprobe(path, "-select_streams a:0 -show_entries stream=" + field);
-}
-
-double ffprobe_duration(const std::string &path)
-{
-    std::string text = ffprobe_stream_field(path, "duration");
-    if (text.empty() || text == "N/A")
-        text = ffprobe(path, "-show_entries format=duration");
-    return text.empty() || text == "N/A" ? -1 : std::atof(text.c_str());
-}
-
-std::string packet_md5(const std::string &path)
-{
-    int status = 0;
-    std::string text = run_text(
-        "ffmpeg -nostdin -v error -i " + shell_quote(path) + " -map 0:a:0 -c copy -f md5 -",
-        &status);
-    EXPECT_EQ(status, 0) << path;
-    EXPECT_EQ(text.rfind("MD5=", 0), 0u) << text;
-    return text.substr(0, text.find('\n'));
 }
 
 }  // namespace flatav_test

@@ -1,7 +1,6 @@
 // A test host for the encoder: an output in memory behind the write and seek
 // functions (seekable or not), an EncodeRec opened on it, a test signal in
-// the sample formats hosts deliver, and the ffmpeg and ffprobe tools as the
-// reference for what comes out.
+// the sample formats hosts deliver.
 #pragma once
 
 #include <cctype>
@@ -30,7 +29,6 @@ struct MemoryOutput {
     std::vector<uint8_t> bytes;
     int64_t pos = 0;
     bool seekable;
-    int seeks = 0;
     // Writes fail with EIO (-5) once this many bytes were taken (-1: never).
     int64_t fail_after = -1;
 };
@@ -54,8 +52,6 @@ struct Signal {
     int bytes_per_sample() const { return av_get_bytes_per_sample(format); }
     // The same samples interleaved: what a lossless round trip decodes to.
     std::vector<uint8_t> interleaved() const;
-    // The ffmpeg tool's raw format of interleaved(): "s16le", "s32le", "f32le".
-    const char *raw_format() const;
 
     AVSampleFormat format;
     int sample_rate;
@@ -65,8 +61,7 @@ struct Signal {
 
 // An EncodeRec on a MemoryOutput, cleaned up with this object.
 struct Output {
-    Output(const char *file_name, const char *codec_name, int32_t codec_id,
-           bool seekable = true);
+    Output(const char *file_name, const char *codec_name, int32_t codec_id, bool seekable = true);
     ~Output();
     Output(const Output &) = delete;
     Output &operator=(const Output &) = delete;
@@ -94,19 +89,9 @@ struct Output {
 // A command's standard output as text; status gets its exit status.
 std::string run_text(const std::string &command, int *status);
 
-// What ffprobe says about stream 0 of path: its duration in seconds (from
-// the stream, else the container), -1 when it gives none.
-double ffprobe_duration(const std::string &path);
-// One field of ffprobe's -show_streams for stream 0 ("" when absent).
-std::string ffprobe_stream_field(const std::string &path, const std::string &field);
-
-// MD5 of the audio packets of path as the ffmpeg tool demuxes them.
-std::string packet_md5(const std::string &path);
-
 // Test names of a parameter table from each case's name field.
 struct CaseName {
-    template <typename Case>
-    std::string operator()(const testing::TestParamInfo<Case> &info) const
+    template <typename Case> std::string operator()(const testing::TestParamInfo<Case> &info) const
     {
         std::string name = info.param.name;
         for (char &ch : name)

@@ -1,8 +1,9 @@
-// Test inputs and the ffmpeg tool as the independent reference.
+// Test inputs, and the ffmpeg and ffprobe tools as the independent reference.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "flatav.h"
@@ -25,13 +26,11 @@ std::vector<uint8_t> run_capture(const std::string &command, int *exit_status);
 std::string shell_quote(const std::string &word);
 
 // What the ffmpeg tool decodes from stream stream_index of path, as raw PCM
-// in format (an ffmpeg raw format name such as "s16le" or "f32le").
+// in format (an ffmpeg raw format name such as "s16le" or "f32le"). With
+// errors, which gets how many packets it could not decode, the tool may
+// fail (it gives up after too many); without, it must succeed.
 std::vector<uint8_t> ffmpeg_pcm(const std::string &path, int stream_index,
-                                const std::string &format);
-
-// How many packets the ffmpeg tool says it could not decode, in the error
-// output (-v error) of one run.
-int tool_decode_errors(const std::string &log);
+                                const std::string &format, int *errors = nullptr);
 
 // The packets of one stream as the ffmpeg tool demuxes and copies them
 // (frame checksums), timestamps in the time base tb_num/tb_den it reports.
@@ -48,6 +47,8 @@ struct DemuxedPackets {
 };
 // stream: an ffmpeg stream specifier such as "0" or "a:0".
 DemuxedPackets demuxed_packets(const std::string &path, const std::string &stream);
+// The checksum of bytes as demuxed_packets writes it.
+std::string md5_hex(const uint8_t *data, int size);
 
 // The packets of stream 0 as libavformat hands them to the ffmpeg tool (for
 // a raw .mlp file: cut by FFmpeg's MLP parser), with a packet buffer
@@ -58,5 +59,23 @@ struct BufferPackets {
     BufferDecodeRec rec{};
 };
 BufferPackets buffer_packets(const std::string &path);
+
+// A JSON value as ffprobe writes it: numbers, strings and booleans keep
+// their text; members keep their order. A missing member or element reads
+// as null.
+struct Json {
+    enum Kind { null, scalar, array, object } kind = null;
+    std::string text;
+    std::vector<std::pair<std::string, Json>> items;  // array: empty keys
+
+    const Json &operator[](const std::string &key) const;
+    const Json &operator[](size_t index) const;
+    size_t size() const { return items.size(); }
+};
+Json parse_json(const std::string &text);
+
+// ffprobe -of json with the given options (such as "-show_entries ...") for
+// path; status gets its exit status.
+Json ffprobe_json(const std::string &path, const std::string &options, int *status);
 
 }  // namespace flatav_test

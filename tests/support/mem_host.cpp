@@ -8,11 +8,9 @@ namespace flatav_test {
 int32_t MemHost::read(void *user, uint8_t *dst, int32_t max)
 {
     auto *host = static_cast<MemHost *>(user);
-    host->reads++;
-    if (host->fail_every > 0 && host->reads % host->fail_every == 0) {
-        host->failed_reads++;
+    host->largest_request = std::max(host->largest_request, max);
+    if (host->fail_every > 0 && ++host->reads % host->fail_every == 0)
         return host->failure_code;
-    }
     const size_t left = host->input.size() - host->pos;
     if (left == 0) {
         host->ended = true;
@@ -28,7 +26,6 @@ int32_t MemHost::write(void *user, const uint8_t *data, int32_t size)
 {
     auto *host = static_cast<MemHost *>(user);
     host->output.insert(host->output.end(), data, data + size);
-    host->write_sizes.push_back(size);
     return size;
 }
 

@@ -22,10 +22,9 @@ struct MemHost {
     int32_t failure_code = -5;
 
     int reads = 0;
-    int failed_reads = 0;
-    bool ended = false;  // a read found the input exhausted
+    int32_t largest_request = 0;  // the largest max a read was given
+    bool ended = false;           // a read found the input exhausted
     std::vector<uint8_t> output;
-    std::vector<int32_t> write_sizes;
 
     MemHost() = default;
     explicit MemHost(std::vector<uint8_t> bytes) : input(std::move(bytes)) {}

@@ -2,61 +2,48 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 #include <type_traits>
 
 namespace flatav_test {
-
-namespace {
-
-Recorder &recorder_of(void *user) { return *static_cast<Recorder *>(user); }
-
-}  // namespace
 
 Recorder::Recorder()
 {
     callbacks.message_enabled = 1;
     callbacks.user_data = this;
-    callbacks.error_cb = [](void *user, const char *text) {
-        recorder_of(user).errors.emplace_back(text);
-    };
+    callbacks.error_cb = [](void *user, const char *text) { static_cast<Recorder *>(user)->errors.emplace_back(text); };
     callbacks.message_cb = [](void *user, const char *text) {
-        recorder_of(user).messages.emplace_back(text);
+        static_cast<Recorder *>(user)->messages.emplace_back(text);
     };
-    callbacks.metadata_cb = [](void *user, int32_t stream, const char *key,
-                               const char *value) {
-        Recorder &r = recorder_of(user);
-        r.tags.push_back({stream, key, value});
-        r.events.emplace_back("tag");
+    callbacks.metadata_cb = [](void *user, int32_t stream, const char *key, const char *value) {
+        static_cast<Recorder *>(user)->metadata.push_back(std::to_string(stream) + '|' + key + '|' + value);
     };
-    callbacks.chapter_cb = [](void *user, int32_t id, float start, float end,
-                              const char *key, const char *value) {
-        Recorder &r = recorder_of(user);
-        r.chapters.push_back({id, start, end, key, value});
-        r.events.emplace_back("chapter");
+    callbacks.chapter_cb = [](void *user, int32_t id, float start, float end, const char *key, const char *value) {
+        std::ostringstream line;
+        line.precision(9);
+        line << "chapter " << id << '|' << start << '|' << end << '|' << key << '|' << value;
+        static_cast<Recorder *>(user)->metadata.push_back(line.str());
     };
-    callbacks.packet_cb = nullptr;
     callbacks.grow_buffer_cb = HostBuffer::grow;
 }
 
 bool Recorder::has_error_containing(const std::string &part) const
 {
-    for (const std::string &e : errors)
-        if (e.find(part) != std::string::npos)
-            return true;
-    return false;
+    return std::any_of(errors.begin(), errors.end(),
+                       [&](const std::string &e) { return e.find(part) != std::string::npos; });
 }
 
-HostBuffer::HostBuffer(int planes, int32_t capacity)
-    : planes_(planes), plane_ptrs_(planes, nullptr)
+HostBuffer::HostBuffer(int planes, int32_t capacity) : planes_(planes), plane_ptrs_(planes, nullptr)
 {
     resize(capacity);
 }
 
 void HostBuffer::resize(int32_t capacity)
 {
-    data_.resize(capacity > 0 ? capacity : 0);
+    // std::vector keeps the bytes delivered earlier in the same call.
+    data_.resize(std::max(capacity, 0));
     for (size_t i = 0; i < planes_.size(); i++) {
-        planes_[i].resize(capacity > 0 ? capacity : 0);
+        planes_[i].resize(data_.size());
         plane_ptrs_[i] = planes_[i].empty() ? nullptr : planes_[i].data();
     }
     abuf_.capacity = capacity;
@@ -64,24 +51,12 @@ void HostBuffer::resize(int32_t capacity)
     abuf_.planes = plane_ptrs_.empty() ? nullptr : plane_ptrs_.data();
 }
 
-void HostBuffer::grow(void *always_null, AudioBuffer *abuf, int32_t need)
+void HostBuffer::grow(void *, AudioBuffer *abuf, int32_t need)
 {
-    static_assert(std::is_standard_layout<HostBuffer>::value,
-                  "the AudioBuffer must sit at the start of its HostBuffer");
-    auto *self = reinterpret_cast<HostBuffer *>(abuf);
-    if (always_null)
-        self->non_null_first_arguments_++;
+    static_assert(std::is_standard_layout<HostBuffer>::value, "the AudioBuffer must start its HostBuffer");
+    HostBuffer *self = reinterpret_cast<HostBuffer *>(abuf);
     self->grow_requests_.push_back(need);
-    // Keep the bytes delivered earlier in the same call.
-    std::vector<uint8_t> old_data = self->data_;
-    std::vector<std::vector<uint8_t>> old_planes = self->planes_;
     self->resize(need);
-    std::copy_n(old_data.begin(), std::min(old_data.size(), self->data_.size()),
-                self->data_.begin());
-    for (size_t i = 0; i < self->planes_.size(); i++)
-        std::copy_n(old_planes[i].begin(),
-                    std::min(old_planes[i].size(), self->planes_[i].size()),
-                    self->planes_[i].begin());
 }
 
 std::vector<uint8_t> HostBuffer::packed(int32_t bytes) const
@@ -91,14 +66,10 @@ std::vector<uint8_t> HostBuffer::packed(int32_t bytes) const
 
 std::vector<uint8_t> HostBuffer::plane(int index, int32_t bytes) const
 {
-    const std::vector<uint8_t> &p = planes_.at(index);
-    return std::vector<uint8_t>(p.begin(), p.begin() + bytes);
+    return std::vector<uint8_t>(planes_.at(index).begin(), planes_.at(index).begin() + bytes);
 }
 
-MemorySource::MemorySource(std::vector<uint8_t> b, bool can_seek)
-    : bytes(std::move(b)), seekable(can_seek)
-{
-}
+MemorySource::MemorySource(std::vector<uint8_t> b, bool can_seek) : bytes(std::move(b)), seekable(can_seek) {}
 
 void MemorySource::attach(DecodeRec &rec)
 {
@@ -111,37 +82,23 @@ void MemorySource::attach(DecodeRec &rec)
 int32_t MemorySource::read(void *opaque, uint8_t *buf, int32_t size)
 {
     auto *self = static_cast<MemorySource *>(opaque);
-    self->reads++;
-    if (self->fail_at >= 0 && self->pos >= self->fail_at)
-        return self->fail_code;
-    int64_t left = (int64_t)self->bytes.size() - self->pos;
-    if (left <= 0)
-        return FLATAV_ERROR_EOF;
-    int32_t n = (int32_t)std::min<int64_t>(left, size);
-    if (self->fail_at >= 0)
-        n = (int32_t)std::min<int64_t>(n, self->fail_at - self->pos);
+    const int64_t n = std::min<int64_t>({(int64_t)self->bytes.size() - self->pos, size, self->most > 0 ? self->most : size});
+    if (n <= 0)
+        return 0;  // the end, as many hosts' stream functions say it
     std::memcpy(buf, self->bytes.data() + self->pos, (size_t)n);
     self->pos += n;
-    return n;
+    return (int32_t)n;
 }
 
 int64_t MemorySource::seek(void *opaque, int64_t offset, int32_t whence)
 {
     auto *self = static_cast<MemorySource *>(opaque);
     const int64_t size = (int64_t)self->bytes.size();
+    whence &= ~FLATAV_SEEK_FORCE;
     if (whence == FLATAV_SEEK_SIZE)
         return size;
-    int64_t target;
-    switch (whence & ~0x20000) {
-    case SEEK_SET: target = offset; break;
-    case SEEK_CUR: target = self->pos + offset; break;
-    case SEEK_END: target = size + offset; break;
-    default: return -1;
-    }
-    if (target < 0)
-        return -1;
-    self->pos = target;
-    return target;
+    const int64_t target = offset + (whence == SEEK_CUR ? self->pos : whence == SEEK_END ? size : 0);
+    return target < 0 || whence < SEEK_SET || whence > SEEK_END ? -1 : (self->pos = target);
 }
 
 OpenedSource::OpenedSource(const std::string &p, MemorySource *memory) : path(p)
@@ -170,8 +127,7 @@ const char *OpenedSource::open() { return ff_decoder_open(&rec); }
 int OpenedSource::first_audio() const
 {
     for (int i = 0; i < rec.nb_streams; i++)
-        if (rec.audio_info[i].codec_type == FLATAV_MEDIA_AUDIO &&
-            std::strcmp(rec.audio_info[i].status, "OK") == 0)
+        if (rec.audio_info[i].codec_type == FLATAV_MEDIA_AUDIO && std::strcmp(rec.audio_info[i].status, "OK") == 0)
             return i;
     return -1;
 }

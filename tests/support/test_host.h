@@ -1,6 +1,5 @@
 // A reusable test host: callback tables that record what the library
-// reports, a growable AudioBuffer, and custom-I/O sources over memory and
-// files.
+// reports, a growable AudioBuffer, and custom-I/O sources over memory.
 #pragma once
 
 #include <cstdint>
@@ -13,16 +12,6 @@ namespace flatav_test {
 
 // Records every call of the HostCallbacks slots in order.
 struct Recorder {
-    struct Tag {
-        int stream;
-        std::string key, value;
-    };
-    struct ChapterTag {
-        int id;
-        float start, end;
-        std::string key, value;
-    };
-
     Recorder();
     Recorder(const Recorder &) = delete;
     Recorder &operator=(const Recorder &) = delete;
@@ -30,13 +19,9 @@ struct Recorder {
     HostCallbacks callbacks{};
     std::vector<std::string> errors;
     std::vector<std::string> messages;
-    std::vector<Tag> tags;
-    std::vector<ChapterTag> chapters;
-    // "tag" or "chapter" per metadata call, to check their order.
-    std::vector<std::string> events;
-    // Packets offered to packet_cb, and what it answers.
-    std::vector<std::vector<uint8_t>> offered_packets;
-    int32_t packet_answer = 1;
+    // Tags ("stream|key|value") and chapter tags ("chapter id|start|end|key|
+    // value", times with 9 digits) in the order they arrived.
+    std::vector<std::string> metadata;
 
     bool has_error_containing(const std::string &part) const;
 };
@@ -57,21 +42,19 @@ public:
     const std::vector<int32_t> &grow_requests() const { return grow_requests_; }
     std::vector<uint8_t> packed(int32_t bytes) const;
     std::vector<uint8_t> plane(int index, int32_t bytes) const;
-    // How many times grow() saw a non-null first argument.
-    int non_null_first_arguments() const { return non_null_first_arguments_; }
 
 private:
     void resize(int32_t capacity);
 
     AudioBuffer abuf_{};  // first: grow() casts the AudioBuffer back
-    int non_null_first_arguments_ = 0;
     std::vector<uint8_t> data_;
     std::vector<std::vector<uint8_t>> planes_;
     std::vector<uint8_t *> plane_ptrs_;
     std::vector<int32_t> grow_requests_;
 };
 
-// Custom-I/O source over bytes in memory.
+// Custom-I/O source over bytes in memory. Its read returns 0 at the end, as
+// many hosts' stream functions do (the library takes that for the end).
 struct MemorySource {
     explicit MemorySource(std::vector<uint8_t> bytes, bool seekable = true);
     // Sets io_opaque, read_packet, seek (null when not seekable), is_url 0.
@@ -83,10 +66,7 @@ struct MemorySource {
     std::vector<uint8_t> bytes;
     int64_t pos = 0;
     bool seekable;
-    int reads = 0;
-    // Reads fail with this code once pos reaches fail_at (-1: never).
-    int64_t fail_at = -1;
-    int32_t fail_code = -5;
+    int32_t most = 0;  // bytes a read hands out at most (0: as many as asked)
 };
 
 // A DecodeRec opened on construction and cleaned up on destruction.
