@@ -77,7 +77,7 @@ constexpr int32_t S16 = FLATAV_SAMPLE_FMT_S16, FLTP = FLATAV_SAMPLE_FMT_FLTP;
 int32_t write_nothing(void *, const uint8_t *, int32_t) { return 0; }
 int32_t read_nothing(void *, uint8_t *, int32_t) { return 0; }
 int32_t read_zeros(void *, uint8_t *dst, int32_t max) { return std::memset(dst, 0, max), max; }
-uint8_t g_bytes[4096];
+uint8_t g_bytes[65536];  // larger than any block a row passes or receives
 uint8_t *g_planes[2] = {g_bytes, g_bytes + 1152}, *g_one_plane[2] = {g_bytes, nullptr};
 const double kIdentity[] = {1, 0, 0, 1};
 int seek_to(DecodeRec &rec, double seconds) { return rec.position = seconds, ff_seek4(&rec); }
