@@ -42,8 +42,11 @@ for target in "${targets[@]}"; do
   echo "== $target: ${seconds}s (log: $log)"
   # -timeout: one input that runs this long is a finding (a hang);
   # -rss_limit_mb / -malloc_limit_mb: the memory one input may take.
+  # The committed inputs of the target, where it has any.
+  regressions=()
+  [ -d "$here/regressions/$target" ] && regressions=("$here/regressions/$target")
   (cd "$work" && exec "$build/fuzz/$target" "$corpus" "$build/fuzz-seeds/$target" \
-    "$here/regressions/$target" \
+    "${regressions[@]}" \
     -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2560 -malloc_limit_mb=512 \
     -max_len="${max_len[$target]}" -artifact_prefix="$findings/" \
     -print_final_stats=1) > "$log" 2>&1
