@@ -38,12 +38,21 @@ std::vector<uint8_t> read_file(const std::string &path)
 
 std::vector<uint8_t> run_capture(const std::string &command, int *exit_status)
 {
+    // Under load, Wine now and then fails to start a command: cmd.exe does
+    // not find the program on the PATH (exit 9009, "not recognized") or the
+    // pipe fails (-1). Nothing ran, so running it again is safe.
     std::vector<uint8_t> out;
-    FILE *pipe = popen(command.c_str(), "r");
-    uint8_t chunk[65536];
-    for (size_t n; pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
-        out.insert(out.end(), chunk, chunk + n);
-    const int status = pipe ? pclose(pipe) : -1;
+    int status = -1;
+    for (int attempt = 0; attempt < 5 && (attempt == 0 || ((status == 9009 || status == -1) && out.empty())); attempt++) {
+        FILE *pipe = popen(command.c_str(), "r");
+        uint8_t chunk[65536];
+        for (size_t n; pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+            out.insert(out.end(), chunk, chunk + n);
+        status = pipe ? pclose(pipe) : -1;
+#if !defined(_WIN32)
+        break;
+#endif
+    }
     if (exit_status)
         *exit_status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return out;
