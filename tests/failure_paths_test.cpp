@@ -567,6 +567,10 @@ const Row kFailures[] = {
                   FLATAV_RAW_WRITE_FAILED, "av_write_frame failed -5\n"),
     refused_write("copy_at_trailer", "copy.mka", nullptr, 0, "sweep.flac", true,
                   FLATAV_RAW_WRITE_FAILED, "av_write_trailer failed -5"),
+    {"write_refused_encode_in_the_drain",  // the encoder's delayed packets meet it
+     ENC("out.aac", "aac", 0, FLTP, ff_open_encoder(&e), ff_encode_audio2(&e, g_bytes, g_planes, 8192),
+         (h.refuse_after = h.written + 1, ff_encode_audio2(&e, 0, 0, 0))),
+     "NULL | 0 | -1", "av_write_frame failed -5 : *\n"},  // the C library's text for EIO
     {"lookup_of_what_has_no_encoder",  // the last a video encoder, without formats
      CALL(ff_format_supported(0, 0), ff_format_supported(-5, 0x7fff0000),
           ff_get_encoder_sample_format(0x7fff0000, 16, S16),
@@ -703,6 +707,36 @@ const Row kFailures[] = {
          return J{failures > 0, bad};
      },
      "1 | 0"},
+    // Opens under every allocation limit: a failure says why and leaves
+    // nothing behind (tags NULL, the encoder holding nothing); an open that
+    // succeeds decodes (a decoder that could not open says so in its status,
+    // and its stream fails to decode) or encodes.
+    {"opens_under_allocation_limits",
+     [](Host &h) {
+         int failures = 0, bad = 0;
+         MemorySource memory(read_file(media_path("tags_chapters.mka")));
+         for (size_t limit = 64; limit <= 1 << 20; limit = limit * 5 / 4) {
+             for (int mode = 0; mode < 4; mode++) {
+                 OpenedSource src(media_path("tags_chapters.mka"), mode == 3 ? &memory : nullptr);
+                 src.rec.protocol_whitelist = mode == 1 ? "file" : nullptr;
+                 src.rec.allow_nested_opens = mode == 2;
+                 memory.pos = 0;
+                 EncodeRec &e = h.encoder("out.wav", "pcm_s16le");
+                 av_max_alloc(limit);
+                 const char *text = src.open(), *refused = ff_open_encoder(&e);
+                 av_max_alloc(INT_MAX);
+                 failures += (text != nullptr) + (refused != nullptr);
+                 const int32_t got = text ? 0 : (src.rec.audio_stream_index = 0, h.to_abuf(src.rec));
+                 bad += text ? !*text || src.rec.tags
+                             : std::strcmp(src.rec.audio_info[0].status, "OK") ? got != FLATAV_DECODE_FAILED : got <= 0;
+                 bad += refused ? !*refused || held(e) != kNothingHeld
+                                : ff_encode_audio2(&e, g_bytes, nullptr, 4096) < 0 || ff_encode_audio2(&e, 0, 0, 0);
+                 ff_cleanup_encoder(&e);
+             }
+         }
+         return J{failures > 0, bad};
+     },
+     "1 | 0"},
     {"memory_decoder_cleaned_twice",
      CALL(h.mem = mem_init(nullptr, read_nothing, write_nothing, 1, 64, 64),
           (mem_clean(&h.mem), h.mem)),
@@ -820,6 +854,11 @@ const Row kTexts[] = {
      "[T] ff_probe2(): 03, avrec->file_name=nothing\n[T] ff_probe2(): 04, ret=" +
          T(AVERROR_INVALIDDATA) + ", fmt=0, avrec->file_name=nothing\n"
          "[T] ff_probe2(): Invalid data found when processing input\n"},
+    {"probe_of_a_name_that_opens_other_sources",
+     [](Host &) { DecodeRec rec{};
+                  return J{(rec.is_url = 1, rec.file_name = "concat:a.wav|b.wav", ff_probe2(&rec))}; },
+     "NULL", std::nullopt,
+     "[T] ff_probe2(): avrec->file_name=concat:a.wav|b.wav\nstandard error: ff_probe2: \"concat\" sources are refused*\n"},
     refused_setup("unknown", "no_such_filter", nullptr, AVERROR_FILTER_NOT_FOUND,
                   "avfilter_get_by_name no_such_filter failed"),
     refused_setup("rejected_arguments", "volume", "no_such_option=1", AVERROR(ENOMEM),
