@@ -219,6 +219,16 @@ class PythonLayer(PcmCase):
             else:
                 self.assertEqual(caught.exception.code, code)
 
+    def test_a_playlist_opens_its_entries_only_when_allowed(self):
+        with open(temp("list.m3u8"), "w") as f:
+            f.write("#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,\nfile://%s\n"
+                    "#EXT-X-ENDLIST\n" % media("sweep.ts"))
+        with self.assertRaisesRegex(flatav.FlatavError, "refused to open"):
+            flatav.open(temp("list.m3u8"))
+        for options in ({"allow_nested_opens": True}, {"protocol_whitelist": "file"}):
+            with self.subTest(**options), flatav.open(temp("list.m3u8"), **options) as source:
+                self.assertPcmEqual(source.read(), ffmpeg("-i", temp("list.m3u8"), "-f", "f32le"))
+
     def test_raising_host_function_raises_after_the_call(self):
         data = read(media("flac16.flac"))
         for good_reads in (0, 12):  # fails in the open, in the decoding

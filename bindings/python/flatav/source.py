@@ -66,7 +66,8 @@ class Source:
     block: bytes, interleaved; with planar=True a tuple of memoryviews, one
     per plane (one for packed output), valid until the next block."""
 
-    def __init__(self, source, stream=None, planar=False):
+    def __init__(self, source, stream=None, planar=False, allow_nested_opens=False,
+                 protocol_whitelist=None):
         self._calls = calls = HostCalls()
         self._rec = rec = _abi.DecodeRec()
         self._abuf = _abi.AudioBuffer()
@@ -88,6 +89,11 @@ class Source:
         if _is_path(source):
             self._name = os.fsencode(source)
             rec.is_url = 1
+            # What a named source may open besides itself: see the header's
+            # "Untrusted input". Kept on the object while the record points to it.
+            rec.allow_nested_opens = 1 if allow_nested_opens else 0
+            self._whitelist = None if protocol_whitelist is None else protocol_whitelist.encode()
+            rec.protocol_whitelist = self._whitelist
         else:
             self._name = os.fsencode(getattr(source, "name", "") or "")
             self._use_file(source)
@@ -203,7 +209,11 @@ class Source:
         self.close()
 
 
-def open(source, stream=None, planar=False):  # noqa: A001 - flatav.open, as io.open
+def open(source, stream=None, planar=False, allow_nested_opens=False,  # noqa: A001
+         protocol_whitelist=None):
     """Opens a path, URL or binary file object (read through its readinto,
-    seek and tell) and describes its streams, tags and chapters."""
-    return Source(source, stream, planar)
+    seek and tell) and describes its streams, tags and chapters. A path or
+    URL opens nothing else it names (a playlist's entries, say) unless
+    allow_nested_opens is set or protocol_whitelist ("file", "http,https,tcp")
+    names the protocols it may use; a file object never does."""
+    return Source(source, stream, planar, allow_nested_opens, protocol_whitelist)
