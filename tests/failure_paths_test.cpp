@@ -382,8 +382,10 @@ const Row kFailures[] = {
     {"ff_init_decoder_zero_filled_mlp",  // needs no format to open; bad packets are refused
      CALL(ff_init_decoder(1, &h.buf), ff_decode_buffer(&h.buf, nullptr, 10, g_bytes),
           ff_decode_buffer(&h.buf, g_bytes, -1, g_bytes),
-          ff_decode_buffer(&h.buf, g_bytes, 16, nullptr)),
-     "0 | -22 | -22 | -22"},
+          ff_decode_buffer(&h.buf, g_bytes, 16, nullptr),
+          [&] { BufferDecodeRec no_frame = h.buf;  // a copy that lost its frame
+                return no_frame.frame = nullptr, ff_decode_buffer(&no_frame, g_bytes, 16, g_bytes); }()),
+     "0 | -22 | -22 | -22 | -22"},
     {"decoder_cleaned_twice_then_opened_again",  // counters keep their values
      SRC("mp3.mp3", (rec.packed_output = 1, h.to_abuf(rec) > 0), rec.swr_context,
          (ff_cleanup_decoder(&rec), ff_cleanup_decoder(&rec), rec.av_format_context),
@@ -555,10 +557,11 @@ const Row kFailures[] = {
          rec.read_mode = FLATAV_READ_RAW_PACKET;
          e.streamcopy = rec.streamcopy;
          e.raw_pkt = rec.raw_pkt = h.pkt();
-         return J{ff_open_encoder_raw(&e), h.to_abuf(rec) > 0, rec.streamcopy->stream_index = 5,
+         return J{ff_open_encoder_raw(&e), h.to_abuf(rec) > 0,
+                  rec.streamcopy->stream_index = rec.streamcopy->nb_streams,  // one past the last
                   ff_encode_audio_raw(&e, rec.raw_pkt->size), rec.streamcopy->stream_index = 0};
      },
-     "NULL | 1 | 5 | -1 | 0", "ff_encode_audio_raw: no stream-copy data for stream 5"},
+     "NULL | 1 | 1 | -1 | 0", "ff_encode_audio_raw: no stream-copy data for stream 1"},
     refused_write("encode_mid_stream", "out.mp2", "mp2", 0, nullptr, false,
                   FLATAV_ENCODE_FAILED, "av_write_frame failed -5\n"),
     refused_write("encode_at_trailer", "out.mka", nullptr, AV_CODEC_ID_PCM_S16LE, nullptr, true,
