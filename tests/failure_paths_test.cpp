@@ -28,6 +28,7 @@ extern "C" {
 }
 
 #include "console.h"
+#include "convert_host.h"
 #include "flatav.h"
 #include "media.h"
 #include "test_host.h"
@@ -160,14 +161,7 @@ struct Host : Recorder {
         rec.in_channel_layout = rec.out_channel_layout = AV_CH_LAYOUT_STEREO;
         return rec;
     }();
-    FilterRec filter = [] {
-        FilterRec rec{};
-        rec.sample_fmt = S16;
-        rec.channel_layout = AV_CH_LAYOUT_STEREO;
-        rec.sample_rate = 44100;
-        rec.channels = 2;
-        return rec;
-    }();
+    FilterRec filter = stereo_filter(S16);
     FilterRec *graph = &filter;
     BufferDecodeRec buf{};
     MemDecodeRec *mem = nullptr;

@@ -36,22 +36,30 @@ std::vector<uint8_t> read_file(const std::string &path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// Under load, Wine now and then fails to start a command: cmd.exe does not
+// find the program on the PATH (exit 9009, "not recognized") or the pipe
+// fails (-1). Nothing ran, so running it again is safe.
+static bool not_started(int status, const std::vector<uint8_t> &out)
+{
+#if defined(_WIN32)
+    return (status == 9009 || status == -1) && out.empty();
+#else
+    return (void)status, (void)out, false;
+#endif
+}
+
 std::vector<uint8_t> run_capture(const std::string &command, int *exit_status)
 {
-    // Under load, Wine now and then fails to start a command: cmd.exe does
-    // not find the program on the PATH (exit 9009, "not recognized") or the
-    // pipe fails (-1). Nothing ran, so running it again is safe.
     std::vector<uint8_t> out;
     int status = -1;
-    for (int attempt = 0; attempt < 5 && (attempt == 0 || ((status == 9009 || status == -1) && out.empty())); attempt++) {
+    for (int attempt = 0; attempt < 5; attempt++) {
         FILE *pipe = popen(command.c_str(), "r");
         uint8_t chunk[65536];
         for (size_t n; pipe && (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;)
             out.insert(out.end(), chunk, chunk + n);
         status = pipe ? pclose(pipe) : -1;
-#if !defined(_WIN32)
-        break;
-#endif
+        if (!not_started(status, out))
+            break;
     }
     if (exit_status)
         *exit_status = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
